@@ -1,0 +1,254 @@
+// Winsock 2.2 as the transport sees it, over BSD sockets. Faithful where the
+// bridge depends on it: a process-wide start-up count, every socket call
+// failing with WSANOTINITIALISED while the count is 0, Winsock's error codes
+// from WSAGetLastError, and getaddrinfo answering with those codes.
+#ifndef _WIN32
+
+#include "platform/fault_injection.h"
+#include "platform/platform.h"
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <thread>
+#include <unistd.h>
+
+namespace platform {
+namespace {
+
+constexpr std::uint16_t highest_version = 0x0202;
+constexpr int wsa_not_enough_memory = 8;
+constexpr int wsa_host_not_found = 11001;
+constexpr int wsa_try_again = 11002;
+constexpr int wsa_no_recovery = 11003;
+constexpr int wsa_connection_refused = 10061;
+constexpr int wsa_network_unreachable = 10051;
+
+std::atomic<int> startups{0};
+thread_local int last_error = 0;
+
+struct ErrnoCode {
+  int posix;
+  int winsock;
+};
+
+constexpr ErrnoCode errno_codes[] = {
+    {EINTR, WSAEINTR},         {EBADF, 10009},         {EACCES, 10013},
+    {EFAULT, WSAEFAULT},       {EINVAL, WSAEINVAL},    {EMFILE, 10024},
+    {EWOULDBLOCK, 10035},      {EAGAIN, 10035},        {ENOTSOCK, 10038},
+    {EDESTADDRREQ, 10039},     {EMSGSIZE, 10040},      {EPROTOTYPE, 10041},
+    {EPROTONOSUPPORT, 10043},  {EOPNOTSUPP, 10045},    {EAFNOSUPPORT, 10047},
+    {EADDRINUSE, 10048},       {EADDRNOTAVAIL, 10049}, {ENETDOWN, 10050},
+    {ENETUNREACH, 10051},      {ECONNRESET, 10054},    {ENOBUFS, 10055},
+    {EISCONN, 10056},          {ENOTCONN, 10057},      {ECONNREFUSED, wsa_connection_refused},
+    {EHOSTUNREACH, 10065},
+};
+
+int winsock_code_for_errno(int posix) {
+  for (const ErrnoCode &code : errno_codes) {
+    if (code.posix == posix) {
+      return code.winsock;
+    }
+  }
+  return WSAEINVAL;
+}
+
+int winsock_code_for_resolver(int resolver_error) {
+  switch (resolver_error) {
+  case EAI_NONAME:
+    return wsa_host_not_found;
+  case EAI_AGAIN:
+    return wsa_try_again;
+  case EAI_FAMILY:
+    return 10047;
+  case EAI_SOCKTYPE:
+    return 10044;
+  case EAI_SERVICE:
+    return 10109;
+  case EAI_MEMORY:
+    return wsa_not_enough_memory;
+  case EAI_BADFLAGS:
+    return WSAEINVAL;
+  case EAI_SYSTEM:
+    return winsock_code_for_errno(errno);
+  default:
+    return wsa_no_recovery;
+  }
+}
+
+// The result of a failed call: Winsock's SOCKET_ERROR with its error code.
+int fail(int winsock_code) {
+  last_error = winsock_code;
+  return SOCKET_ERROR;
+}
+
+int fail_with_errno() { return fail(winsock_code_for_errno(errno)); }
+
+bool started() { return startups.load() > 0; }
+
+} // namespace
+
+int WSAStartup(std::uint16_t version, WSADATA *data) {
+  if (faults::take(faults::Fault::startup)) {
+    return WSASYSNOTREADY;
+  }
+  if (data == nullptr) {
+    return WSAEFAULT;
+  }
+  std::memset(data, 0, sizeof *data);
+  data->wHighVersion = highest_version;
+  std::strcpy(data->szDescription, "ring2osc POSIX sockets");
+  std::strcpy(data->szSystemStatus, "Running");
+  const unsigned major = version & 0xFFU;
+  const unsigned minor = version >> 8U;
+  if (major < 1) {
+    return WSAVERNOTSUPPORTED;
+  }
+  // Winsock settles on the lower of the requested and the highest version.
+  const bool above_highest = major > 2 || (major == 2 && minor > 2);
+  data->wVersion = above_highest ? highest_version : version;
+  startups.fetch_add(1);
+  return 0;
+}
+
+int WSACleanup() {
+  int count = startups.load();
+  while (count > 0) {
+    if (startups.compare_exchange_weak(count, count - 1)) {
+      return 0;
+    }
+  }
+  return fail(WSANOTINITIALISED);
+}
+
+int WSAGetLastError() { return last_error; }
+
+int getaddrinfo(const char *host, const char *service, const addrinfo *hints, addrinfo **result) {
+  if (!started()) {
+    fail(WSANOTINITIALISED);
+    return WSANOTINITIALISED;
+  }
+  if (faults::take(faults::Fault::resolve)) {
+    fail(wsa_host_not_found);
+    return wsa_host_not_found;
+  }
+  const int status = ::getaddrinfo(host, service, hints, result);
+  if (status != 0) {
+    const int code = winsock_code_for_resolver(status);
+    fail(code);
+    return code;
+  }
+  return 0;
+}
+
+void freeaddrinfo(addrinfo *result) {
+  if (result != nullptr) {
+    ::freeaddrinfo(result);
+  }
+}
+
+SocketHandle socket(int family, int type, int protocol) {
+  if (!started()) {
+    return fail(WSANOTINITIALISED);
+  }
+  // Sockets are not handed down to programs the host process starts.
+  const int handle = ::socket(family, type | SOCK_CLOEXEC, protocol);
+  return handle < 0 ? fail_with_errno() : handle;
+}
+
+int bind(SocketHandle handle, const sockaddr *address, int length) {
+  if (!started()) {
+    return fail(WSANOTINITIALISED);
+  }
+  return ::bind(handle, address, static_cast<socklen_t>(length)) == 0 ? 0 : fail_with_errno();
+}
+
+int connect(SocketHandle handle, const sockaddr *address, int length) {
+  if (!started()) {
+    return fail(WSANOTINITIALISED);
+  }
+  if (faults::take(faults::Fault::connect)) {
+    return fail(wsa_connection_refused);
+  }
+  return ::connect(handle, address, static_cast<socklen_t>(length)) == 0 ? 0 : fail_with_errno();
+}
+
+int getsockname(SocketHandle handle, sockaddr *address, int *length) {
+  if (!started()) {
+    return fail(WSANOTINITIALISED);
+  }
+  if (length == nullptr || *length < 0) {
+    return fail(WSAEFAULT);
+  }
+  auto size = static_cast<socklen_t>(*length);
+  if (::getsockname(handle, address, &size) != 0) {
+    return fail_with_errno();
+  }
+  *length = static_cast<int>(size);
+  return 0;
+}
+
+namespace {
+
+int injected_send_failure() {
+  if (faults::take(faults::Fault::send_interrupt)) {
+    return fail(WSAEINTR);
+  }
+  if (faults::take(faults::Fault::send)) {
+    return fail(wsa_network_unreachable);
+  }
+  return 0;
+}
+
+int sent_count(ssize_t sent) { return sent < 0 ? fail_with_errno() : static_cast<int>(sent); }
+
+} // namespace
+
+int send(SocketHandle handle, const void *payload, int size, int flags) {
+  if (!started()) {
+    return fail(WSANOTINITIALISED);
+  }
+  if (injected_send_failure() != 0) {
+    return SOCKET_ERROR;
+  }
+  if (size < 0) {
+    return fail(WSAEINVAL);
+  }
+  return sent_count(::send(handle, payload, static_cast<std::size_t>(size), flags | MSG_NOSIGNAL));
+}
+
+int sendto(SocketHandle handle, const void *payload, int size, int flags, const sockaddr *address,
+           int length) {
+  if (!started()) {
+    return fail(WSANOTINITIALISED);
+  }
+  if (injected_send_failure() != 0) {
+    return SOCKET_ERROR;
+  }
+  if (size < 0) {
+    return fail(WSAEINVAL);
+  }
+  return sent_count(::sendto(handle, payload, static_cast<std::size_t>(size), flags | MSG_NOSIGNAL,
+                             address, static_cast<socklen_t>(length)));
+}
+
+int closesocket(SocketHandle handle) {
+  // Winsock has already released every socket once its count reached 0, so
+  // the descriptor is closed either way; only the answer tells them apart.
+  const int status = ::close(handle);
+  if (!started()) {
+    return fail(WSANOTINITIALISED);
+  }
+  return status == 0 ? 0 : fail_with_errno();
+}
+
+void Sleep(std::uint32_t milliseconds) {
+  std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+}
+
+int startup_count() { return startups.load(); }
+
+} // namespace platform
+
+#endif

@@ -1,0 +1,113 @@
+// The real Winsock 2.2 and Sleep, with the handle kept as an int and the
+// test-only fault switches in front.
+#ifdef _WIN32
+
+#include "platform/fault_injection.h"
+#include "platform/platform.h"
+
+#include <atomic>
+#include <windows.h>
+
+namespace platform {
+namespace {
+
+std::atomic<int> startups{0};
+
+int fail(int winsock_code) {
+  ::WSASetLastError(winsock_code);
+  return SOCKET_ERROR;
+}
+
+SOCKET native(SocketHandle handle) { return static_cast<SOCKET>(handle); }
+
+int injected_send_failure() {
+  if (faults::take(faults::Fault::send_interrupt)) {
+    return fail(WSAEINTR);
+  }
+  if (faults::take(faults::Fault::send)) {
+    return fail(WSAENETUNREACH);
+  }
+  return 0;
+}
+
+} // namespace
+
+int WSAStartup(std::uint16_t version, WSADATA *data) {
+  if (faults::take(faults::Fault::startup)) {
+    return WSASYSNOTREADY;
+  }
+  const int status = ::WSAStartup(version, data);
+  if (status == 0) {
+    startups.fetch_add(1);
+  }
+  return status;
+}
+
+int WSACleanup() {
+  const int status = ::WSACleanup();
+  if (status == 0) {
+    startups.fetch_sub(1);
+  }
+  return status;
+}
+
+int WSAGetLastError() { return ::WSAGetLastError(); }
+
+int getaddrinfo(const char *host, const char *service, const addrinfo *hints, addrinfo **result) {
+  if (faults::take(faults::Fault::resolve)) {
+    fail(WSAHOST_NOT_FOUND);
+    return WSAHOST_NOT_FOUND;
+  }
+  return ::getaddrinfo(host, service, hints, result);
+}
+
+void freeaddrinfo(addrinfo *result) {
+  if (result != nullptr) {
+    ::freeaddrinfo(result);
+  }
+}
+
+SocketHandle socket(int family, int type, int protocol) {
+  const SOCKET handle = ::socket(family, type, protocol);
+  return handle == INVALID_SOCKET ? -1 : static_cast<SocketHandle>(handle);
+}
+
+int bind(SocketHandle handle, const sockaddr *address, int length) {
+  return ::bind(native(handle), address, length);
+}
+
+int connect(SocketHandle handle, const sockaddr *address, int length) {
+  if (faults::take(faults::Fault::connect)) {
+    return fail(WSAECONNREFUSED);
+  }
+  return ::connect(native(handle), address, length);
+}
+
+int getsockname(SocketHandle handle, sockaddr *address, int *length) {
+  return ::getsockname(native(handle), address, length);
+}
+
+int send(SocketHandle handle, const void *payload, int size, int flags) {
+  if (injected_send_failure() != 0) {
+    return SOCKET_ERROR;
+  }
+  return ::send(native(handle), static_cast<const char *>(payload), size, flags);
+}
+
+int sendto(SocketHandle handle, const void *payload, int size, int flags, const sockaddr *address,
+           int length) {
+  if (injected_send_failure() != 0) {
+    return SOCKET_ERROR;
+  }
+  return ::sendto(native(handle), static_cast<const char *>(payload), size, flags, address, length);
+}
+
+int closesocket(SocketHandle handle) { return ::closesocket(native(handle)); }
+
+void Sleep(std::uint32_t milliseconds) { ::Sleep(milliseconds); }
+
+int startup_count() { return startups.load(); }
+
+} // namespace platform
+
+#endif
