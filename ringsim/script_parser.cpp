@@ -1,0 +1,184 @@
+#include "ringsim/script_parser.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+enum class FieldType { integer, real };
+
+struct Field {
+  const char *name;
+  FieldType type;
+  std::size_t offset;
+};
+
+const Field fields[] = {
+    {"j_x", FieldType::integer, offsetof(RingEvent, j_x)},
+    {"j_y", FieldType::integer, offsetof(RingEvent, j_y)},
+    {"x", FieldType::real, offsetof(RingEvent, x)},
+    {"y", FieldType::real, offsetof(RingEvent, y)},
+    {"z", FieldType::real, offsetof(RingEvent, z)},
+    {"j_t", FieldType::integer, offsetof(RingEvent, j_t)},
+    {"r_r", FieldType::real, offsetof(RingEvent, r_r)},
+    {"r_p", FieldType::real, offsetof(RingEvent, r_p)},
+    {"r_y", FieldType::real, offsetof(RingEvent, r_y)},
+    {"b_number", FieldType::real, offsetof(RingEvent, b_number)},
+    {"b_value", FieldType::integer, offsetof(RingEvent, b_value)},
+    {"gest_value", FieldType::integer, offsetof(RingEvent, gest_value)},
+};
+
+bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f'; }
+
+std::vector<std::string> split_tokens(const std::string &line) {
+  std::vector<std::string> tokens;
+  std::size_t i = 0;
+  while (i < line.size()) {
+    while (i < line.size() && is_blank(line[i])) {
+      ++i;
+    }
+    const std::size_t start = i;
+    while (i < line.size() && !is_blank(line[i])) {
+      ++i;
+    }
+    if (i > start) {
+      tokens.push_back(line.substr(start, i - start));
+    }
+  }
+  return tokens;
+}
+
+// Quotes a token for a message, shortened so a hostile line cannot flood
+// standard error.
+std::string quoted(const std::string &token) {
+  constexpr std::size_t shown = 40;
+  std::string text = token.size() > shown ? token.substr(0, shown) + "..." : token;
+  for (char &c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 || byte >= 0x7F) {
+      c = '?';
+    }
+  }
+  return "\"" + text + "\"";
+}
+
+enum class NumberStatus { ok, bad, out_of_range };
+
+// The whole token must be the number: strtol and strtof stop at the first
+// character they cannot use, and at an embedded NUL.
+NumberStatus parse_int32(const std::string &token, std::int32_t &value) {
+  if (token.empty()) {
+    return NumberStatus::bad;
+  }
+  char *end = nullptr;
+  errno = 0;
+  const long long parsed = std::strtoll(token.c_str(), &end, 10);
+  if (end != token.c_str() + token.size()) {
+    return NumberStatus::bad;
+  }
+  if (errno == ERANGE || parsed < INT32_MIN || parsed > INT32_MAX) {
+    return NumberStatus::out_of_range;
+  }
+  value = static_cast<std::int32_t>(parsed);
+  return NumberStatus::ok;
+}
+
+NumberStatus parse_float(const std::string &token, float &value) {
+  if (token.empty()) {
+    return NumberStatus::bad;
+  }
+  char *end = nullptr;
+  errno = 0;
+  const float parsed = std::strtof(token.c_str(), &end);
+  if (end != token.c_str() + token.size()) {
+    return NumberStatus::bad;
+  }
+  // Underflow still yields the nearest float, which is what was meant;
+  // overflow yields an infinity nobody wrote.
+  if (errno == ERANGE && std::isinf(parsed)) {
+    return NumberStatus::out_of_range;
+  }
+  value = parsed;
+  return NumberStatus::ok;
+}
+
+const Field *find_field(const std::string &name) {
+  for (const Field &field : fields) {
+    if (name == field.name) {
+      return &field;
+    }
+  }
+  return nullptr;
+}
+
+bool parse_assignment(const std::string &token, RingEvent &event, std::string &reason) {
+  const std::size_t equals = token.find('=');
+  if (equals == std::string::npos) {
+    reason = "expected FIELD=VALUE, got " + quoted(token);
+    return false;
+  }
+  const std::string name = token.substr(0, equals);
+  const std::string text = token.substr(equals + 1);
+  const Field *field = find_field(name);
+  if (field == nullptr) {
+    reason = "unknown field " + quoted(name);
+    return false;
+  }
+  if (text.empty()) {
+    reason = "missing value for " + name;
+    return false;
+  }
+  unsigned char *slot = reinterpret_cast<unsigned char *>(&event) + field->offset;
+  NumberStatus status = NumberStatus::bad;
+  if (field->type == FieldType::integer) {
+    std::int32_t value = 0;
+    status = parse_int32(text, value);
+    if (status == NumberStatus::ok) {
+      std::memcpy(slot, &value, sizeof value);
+    }
+  } else {
+    float value = 0.0F;
+    status = parse_float(text, value);
+    if (status == NumberStatus::ok) {
+      std::memcpy(slot, &value, sizeof value);
+    }
+  }
+  if (status == NumberStatus::bad) {
+    reason = "bad number for " + name + ": " + quoted(text);
+  } else if (status == NumberStatus::out_of_range) {
+    reason = "number out of range for " + name + ": " + quoted(text);
+  }
+  return status == NumberStatus::ok;
+}
+
+} // namespace
+
+ScriptLine parse_script_line(const std::string &line, RingEvent &event, std::string &reason) {
+  const std::vector<std::string> tokens = split_tokens(line);
+  if (tokens.empty() || tokens.front()[0] == '#') {
+    return ScriptLine::nothing;
+  }
+  RingEvent parsed{};
+  switch (parse_int32(tokens.front(), parsed.kind)) {
+  case NumberStatus::bad:
+    reason = "bad kind " + quoted(tokens.front());
+    return ScriptLine::malformed;
+  case NumberStatus::out_of_range:
+    reason = "kind out of range " + quoted(tokens.front());
+    return ScriptLine::malformed;
+  case NumberStatus::ok:
+    break;
+  }
+  for (std::size_t i = 1; i < tokens.size(); ++i) {
+    if (!parse_assignment(tokens[i], parsed, reason)) {
+      return ScriptLine::malformed;
+    }
+  }
+  event = parsed;
+  return ScriptLine::event;
+}

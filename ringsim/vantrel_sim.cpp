@@ -1,0 +1,289 @@
+// A simulated ring behind the ring SDK's four calls, for running and testing
+// the bridge without hardware. Configured from the environment:
+//   RINGSIM_EVENTS       script file to play ("-" for standard input); unset: demo
+//   RINGSIM_INTERVAL_US  pause between script events, in microseconds (0)
+//   RINGSIM_RINGS        what QorNumRings reports (1)
+//   RINGSIM_THREADS      delivery threads, each playing everything (1)
+//   RINGSIM_LOG          file that gets one line per SDK call
+// It writes to standard error only about its own input.
+#include "bridge/ring_sdk.h"
+#include "ringsim/demo_stream.h"
+#include "ringsim/script_parser.h"
+
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iostream>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <sstream>
+#include <string>
+#include <thread>
+
+namespace {
+
+constexpr long long max_threads = 64;
+
+// Reads an integer setting; anything unset or unusable gives `fallback`.
+long long env_integer(const char *name, long long fallback, long long low, long long high) {
+  const char *text = std::getenv(name);
+  if (text == nullptr || *text == '\0') {
+    return fallback;
+  }
+  char *end = nullptr;
+  errno = 0;
+  const long long value = std::strtoll(text, &end, 10);
+  if (*end != '\0' || errno == ERANGE || value < low || value > high) {
+    std::fprintf(stderr, "ringsim: ignoring %s=%s: not a whole number from %lld to %lld\n", name,
+                 text, low, high);
+    return fallback;
+  }
+  return value;
+}
+
+struct Settings {
+  std::string script; // empty: demo
+  std::chrono::microseconds interval{0};
+  std::int32_t rings = 1;
+  int threads = 1;
+  std::string log_path;
+};
+
+Settings read_settings() {
+  Settings settings;
+  if (const char *script = std::getenv("RINGSIM_EVENTS")) {
+    settings.script = script;
+  }
+  if (const char *log = std::getenv("RINGSIM_LOG")) {
+    settings.log_path = log;
+  }
+  settings.interval = std::chrono::microseconds(
+      env_integer("RINGSIM_INTERVAL_US", 0, 0, std::chrono::microseconds::max().count() / 2));
+  settings.rings = static_cast<std::int32_t>(env_integer("RINGSIM_RINGS", 1, INT32_MIN, INT32_MAX));
+  settings.threads = static_cast<int>(env_integer("RINGSIM_THREADS", 1, 1, max_threads));
+  return settings;
+}
+
+// The SDK's state lives as long as the process: delivery threads may still be
+// running while the process exits, so it is never destroyed.
+class Simulator {
+public:
+  static Simulator &get() {
+    static Simulator *const instance = new Simulator();
+    return *instance;
+  }
+
+  const Settings &settings() const { return settings_; }
+
+  void log(const std::string &line) {
+    const std::lock_guard<std::mutex> lock(mutex);
+    if (settings_.log_path.empty()) {
+      return;
+    }
+    if (log_file == nullptr) {
+      log_file = std::fopen(settings_.log_path.c_str(), "a");
+      if (log_file == nullptr) {
+        std::fprintf(stderr, "ringsim: cannot write %s: %s\n", settings_.log_path.c_str(),
+                     std::strerror(errno));
+        settings_.log_path.clear();
+        return;
+      }
+    }
+    std::fprintf(log_file, "%s\n", line.c_str());
+    std::fflush(log_file);
+  }
+
+  const char *ring_name(std::int32_t index) {
+    const std::lock_guard<std::mutex> lock(mutex);
+    // Map nodes never move, so every name keeps its address for good.
+    std::string &name = names[index];
+    if (name.empty()) {
+      name = "ring" + std::to_string(index);
+    }
+    return name.c_str();
+  }
+
+  // The printable form of a name handed back to QorSubscribe; only names this
+  // SDK gave out are read.
+  std::string name_text(const char *name) {
+    const std::lock_guard<std::mutex> lock(mutex);
+    for (const auto &entry : names) {
+      if (entry.second.c_str() == name) {
+        return entry.second;
+      }
+    }
+    return name == nullptr ? "(null)" : "(unknown)";
+  }
+
+  void subscribed(const char *name) {
+    const bool first_ring = ring_name(0) == name;
+    const std::lock_guard<std::mutex> lock(mutex);
+    if (first_ring) {
+      ring0_subscribed = true;
+      subscription.notify_all();
+    }
+  }
+
+  void wait_until_subscribed() {
+    std::unique_lock<std::mutex> lock(mutex);
+    subscription.wait(lock, [this] { return ring0_subscribed; });
+  }
+
+private:
+  Simulator() : settings_(read_settings()) {}
+
+  Settings settings_;
+  std::mutex mutex;
+  std::condition_variable subscription;
+  bool ring0_subscribed = false;
+  std::map<std::int32_t, std::string> names;
+  std::FILE *log_file = nullptr;
+};
+
+// Paces events on an absolute schedule so that sleeping late does not slow
+// the whole script down.
+class Pacer {
+public:
+  explicit Pacer(std::chrono::microseconds interval)
+      : interval(interval), next(std::chrono::steady_clock::now()) {}
+
+  void wait() {
+    if (interval.count() == 0) {
+      return;
+    }
+    std::this_thread::sleep_until(next);
+    next += interval;
+  }
+
+private:
+  std::chrono::microseconds interval;
+  std::chrono::steady_clock::time_point next;
+};
+
+void play_script(RingEventCallback handler, std::istream &input, const std::string &source,
+                 bool report) {
+  Pacer pacer(Simulator::get().settings().interval);
+  std::string line;
+  std::string reason;
+  for (unsigned long number = 1; std::getline(input, line); ++number) {
+    RingEvent event{};
+    switch (parse_script_line(line, event, reason)) {
+    case ScriptLine::event:
+      pacer.wait();
+      handler(event);
+      break;
+    case ScriptLine::malformed:
+      if (report) {
+        std::fprintf(stderr, "ringsim: %s:%lu: %s\n", source.c_str(), number, reason.c_str());
+      }
+      break;
+    case ScriptLine::nothing:
+      break;
+    }
+  }
+}
+
+void play_demo(RingEventCallback handler) {
+  RingEvent connected{};
+  connected.kind = 11;
+  handler(connected);
+  Simulator::get().wait_until_subscribed();
+
+  const auto period = std::chrono::milliseconds(demo_tick_ms);
+  auto next = std::chrono::steady_clock::now();
+  RingEvent events[demo_max_events_per_tick];
+  for (std::uint64_t tick = 0;; ++tick) {
+    const int count = demo_tick_events(tick, events);
+    for (int i = 0; i < count; ++i) {
+      handler(events[i]);
+    }
+    next += period;
+    std::this_thread::sleep_until(next);
+  }
+}
+
+// Every thread plays the whole script; standard input can be read only once,
+// so several threads share one copy of it.
+void deliver(RingEventCallback handler, int thread_index,
+             const std::shared_ptr<const std::string> &shared_input) {
+  const std::string &script = Simulator::get().settings().script;
+  const bool report = thread_index == 0;
+  if (script.empty()) {
+    play_demo(handler);
+  } else if (shared_input) {
+    std::istringstream input(*shared_input);
+    play_script(handler, input, script, report);
+  } else if (script == "-") {
+    play_script(handler, std::cin, script, report);
+  } else {
+    std::ifstream input(script, std::ios::binary);
+    if (!input) {
+      if (report) {
+        std::fprintf(stderr, "ringsim: %s: cannot open: %s\n", script.c_str(), std::strerror(errno));
+      }
+      return;
+    }
+    play_script(handler, input, script, report);
+  }
+}
+
+// Runs on a thread of its own so that QorInitialize returns at once even
+// while standard input is read.
+void start_deliveries(RingEventCallback handler) {
+  const Settings &settings = Simulator::get().settings();
+  std::shared_ptr<const std::string> shared_input;
+  if (settings.script == "-" && settings.threads > 1) {
+    std::ostringstream all;
+    all << std::cin.rdbuf();
+    shared_input = std::make_shared<const std::string>(all.str());
+  }
+  for (int i = 0; i < settings.threads; ++i) {
+    try {
+      std::thread(deliver, handler, i, shared_input).detach();
+    } catch (const std::exception &error) {
+      std::fprintf(stderr, "ringsim: cannot start delivery thread: %s\n", error.what());
+    }
+  }
+}
+
+} // namespace
+
+extern "C" {
+
+VANTREL_API void QorInitialize(RingEventCallback handler) {
+  Simulator::get().log("QorInitialize");
+  if (handler == nullptr) {
+    return;
+  }
+  try {
+    std::thread(start_deliveries, handler).detach();
+  } catch (const std::exception &error) {
+    std::fprintf(stderr, "ringsim: cannot start delivery: %s\n", error.what());
+  }
+}
+
+VANTREL_API std::int32_t QorNumRings(void) {
+  Simulator &sim = Simulator::get();
+  const std::int32_t rings = sim.settings().rings;
+  sim.log("QorNumRings " + std::to_string(rings));
+  return rings;
+}
+
+VANTREL_API const char *QorGetRingName(std::int32_t ring_index) {
+  Simulator &sim = Simulator::get();
+  sim.log("QorGetRingName " + std::to_string(ring_index));
+  return sim.ring_name(ring_index);
+}
+
+VANTREL_API void QorSubscribe(std::int32_t code, const char *ring_name) {
+  Simulator &sim = Simulator::get();
+  sim.log("QorSubscribe " + std::to_string(code) + " " + sim.name_text(ring_name));
+  sim.subscribed(ring_name);
+}
+}
