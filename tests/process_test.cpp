@@ -1,0 +1,186 @@
+// The real ring2osc with the simulated ring SDK, in a process of its own,
+// received on port 7040.
+#include "tests/support/child_process.h"
+#include "tests/support/osc_decoder.h"
+#include "tests/support/udp_receiver.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <set>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+Datagram hex(const std::string &text) {
+  Datagram bytes;
+  std::istringstream in(text);
+  unsigned value = 0;
+  while (in >> std::hex >> value) {
+    bytes.push_back(static_cast<unsigned char>(value));
+  }
+  return bytes;
+}
+
+const std::string head = "23 62 75 6E 64 6C 65 00 00 00 00 00 00 00 00 01 ";
+
+// The bridge running one script; the process is ended when this goes.
+class BridgeRun {
+public:
+  explicit BridgeRun(const std::string &script, const std::string &rings = "1")
+      : script_path(temporary_path("script")), log_path(temporary_path("log")),
+        out_path(temporary_path("out")), err_path(temporary_path("err")) {
+    write_file(script_path, script);
+    set_environment("RINGSIM_EVENTS", script_path);
+    set_environment("RINGSIM_LOG", log_path);
+    set_environment("RINGSIM_RINGS", rings);
+    set_environment("RINGSIM_INTERVAL_US", "200");
+    started = process.start(program_beside_tests("ring2osc"), {}, out_path, err_path);
+  }
+  ~BridgeRun() {
+    process.kill();
+    for (const std::string &path : {script_path, log_path, out_path, err_path}) {
+      std::remove(path.c_str());
+    }
+    for (const char *name : {"RINGSIM_EVENTS", "RINGSIM_LOG", "RINGSIM_RINGS", "RINGSIM_INTERVAL_US"}) {
+      unset_environment(name);
+    }
+  }
+  BridgeRun(const BridgeRun &) = delete;
+  BridgeRun &operator=(const BridgeRun &) = delete;
+
+  std::string script_path, log_path, out_path, err_path;
+  ChildProcess process;
+  bool started = false;
+};
+
+std::vector<Datagram> receive_count(UdpReceiver &receiver, std::size_t count) {
+  std::vector<Datagram> all;
+  Datagram datagram;
+  while (all.size() < count && receiver.receive(datagram, 10s)) {
+    all.push_back(datagram);
+  }
+  // Anything beyond what was expected would be a fault too.
+  while (receiver.receive(datagram, 300ms)) {
+    all.push_back(datagram);
+  }
+  return all;
+}
+
+TEST(Process, ScriptEventsArriveByteForByteAndTheBridgeKeepsRunning) {
+  UdpReceiver receiver(7040);
+  ASSERT_TRUE(receiver.is_open()) << "port 7040 is taken";
+  const std::string script = "# every kind once\n"
+                             "11\n"
+                             "1 x=1.0 y=0.0 z=-1.0\n"
+                             "2 r_r=0.5 r_p=-2 r_y=inf\n"
+                             "3 j_x=-1 j_y=2 j_t=1\n"
+                             "4 gest_value=5\n"
+                             "0 b_number=3.0 b_value=1\n"
+                             "0 b_number=2.5 b_value=1\n"
+                             "9 x=2 y=-0.0 z=nan\n"
+                             "7 x=1\n";
+  BridgeRun run(script);
+  ASSERT_TRUE(run.started);
+  const std::vector<Datagram> expected = {
+      hex(head),
+      hex(head + "00 00 00 10 2F 61 2F 78 00 00 00 00 2C 66 00 00 3F 80 00 00 "
+                 "00 00 00 10 2F 61 2F 79 00 00 00 00 2C 66 00 00 00 00 00 00 "
+                 "00 00 00 10 2F 61 2F 7A 00 00 00 00 2C 66 00 00 BF 80 00 00"),
+      hex(head + "00 00 00 10 2F 72 2F 72 00 00 00 00 2C 66 00 00 3F 00 00 00 "
+                 "00 00 00 10 2F 72 2F 70 00 00 00 00 2C 66 00 00 C0 00 00 00 "
+                 "00 00 00 10 2F 72 2F 79 00 00 00 00 2C 66 00 00 7F 80 00 00"),
+      hex(head + "00 00 00 10 2F 6A 2F 78 00 00 00 00 2C 69 00 00 FF FF FF FF "
+                 "00 00 00 10 2F 6A 2F 79 00 00 00 00 2C 69 00 00 00 00 00 02 "
+                 "00 00 00 10 2F 6A 2F 74 00 00 00 00 2C 69 00 00 00 00 00 01"),
+      hex(head + "00 00 00 10 2F 67 65 73 74 00 00 00 2C 69 00 00 00 00 00 05"),
+      hex(head + "00 00 00 10 2F 62 2F 33 00 00 00 00 2C 69 00 00 00 00 00 01"),
+      hex(head),
+      hex(head + "00 00 00 10 2F 67 2F 78 00 00 00 00 2C 66 00 00 40 00 00 00 "
+                 "00 00 00 10 2F 67 2F 79 00 00 00 00 2C 66 00 00 80 00 00 00 "
+                 "00 00 00 10 2F 67 2F 7A 00 00 00 00 2C 66 00 00 7F C0 00 00"),
+      hex(head),
+  };
+  const std::vector<Datagram> arrived = receive_count(receiver, expected.size());
+  EXPECT_EQ(arrived, expected);
+  EXPECT_TRUE(run.process.running());
+  EXPECT_EQ(read_file(run.log_path), "QorInitialize\n"
+                                     "QorNumRings 1\n"
+                                     "QorGetRingName 0\nQorSubscribe 2 ring0\n"
+                                     "QorGetRingName 0\nQorSubscribe 3 ring0\n"
+                                     "QorGetRingName 0\nQorSubscribe 4 ring0\n"
+                                     "QorGetRingName 0\nQorSubscribe 1 ring0\n"
+                                     "QorGetRingName 0\nQorSubscribe 10 ring0\n"
+                                     "QorGetRingName 0\nQorSubscribe 5 ring0\n"
+                                     "QorGetRingName 0\nQorSubscribe 6 ring0\n");
+  EXPECT_EQ(read_file(run.out_path), "");
+  EXPECT_EQ(read_file(run.err_path), "");
+}
+
+TEST(Process, WithoutRingsNothingIsSubscribed) {
+  UdpReceiver receiver(7040);
+  ASSERT_TRUE(receiver.is_open());
+  BridgeRun run("11\n11\n", "0");
+  ASSERT_TRUE(run.started);
+  EXPECT_EQ(receive_count(receiver, 2), (std::vector<Datagram>{hex(head), hex(head)}));
+  EXPECT_EQ(read_file(run.log_path), "QorInitialize\nQorNumRings 0\nQorNumRings 0\n");
+  EXPECT_TRUE(run.process.running());
+}
+
+TEST(Process, MalformedLinesAreReportedAndSkipped) {
+  UdpReceiver receiver(7040);
+  ASSERT_TRUE(receiver.is_open());
+  BridgeRun run("4 gest_value=1\nfour\n4 gest_value=2 colour=red\n\n4 gest_value=3\n");
+  ASSERT_TRUE(run.started);
+  const std::vector<Datagram> arrived = receive_count(receiver, 2);
+  ASSERT_EQ(arrived.size(), 2U);
+  EXPECT_EQ(decode_bundle(arrived[0]).messages.at(0).arguments.at(0).as_int(), 1);
+  EXPECT_EQ(decode_bundle(arrived[1]).messages.at(0).arguments.at(0).as_int(), 3);
+  EXPECT_EQ(read_file(run.err_path), "ringsim: " + run.script_path + ":2: bad kind \"four\"\n" +
+                                         "ringsim: " + run.script_path +
+                                         ":3: unknown field \"colour\"\n");
+  EXPECT_EQ(read_file(run.out_path), "");
+  EXPECT_TRUE(run.process.running());
+}
+
+TEST(Process, DemoShowsEveryDataKindWithinFiveSeconds) {
+  UdpReceiver receiver(7040);
+  ASSERT_TRUE(receiver.is_open());
+  const std::string out_path = temporary_path("demo-out");
+  const std::string err_path = temporary_path("demo-err");
+  ChildProcess process;
+  ASSERT_TRUE(process.start(program_beside_tests("ring2osc"), {}, out_path, err_path));
+  const std::set<std::string> wanted = {"/a/x", "/r/r", "/j/x", "/gest", "/b/", "/g/x"};
+  std::set<std::string> seen;
+  const auto deadline = std::chrono::steady_clock::now() + 5s;
+  Datagram datagram;
+  while (seen.size() < wanted.size() && std::chrono::steady_clock::now() < deadline &&
+         receiver.receive(datagram, 1s)) {
+    const DecodedBundle bundle = decode_bundle(datagram);
+    ASSERT_TRUE(bundle.valid) << bundle.error;
+    for (const DecodedMessage &message : bundle.messages) {
+      const std::string address =
+          message.address.rfind("/b/", 0) == 0 ? std::string("/b/") : message.address;
+      if (wanted.count(address) != 0) {
+        seen.insert(address);
+      }
+    }
+  }
+  for (const std::string &address : wanted) {
+    EXPECT_EQ(seen.count(address), 1U) << address << " did not arrive within 5 seconds";
+  }
+  EXPECT_TRUE(process.running());
+  process.kill();
+  EXPECT_EQ(read_file(out_path), "");
+  EXPECT_EQ(read_file(err_path), "");
+  std::remove(out_path.c_str());
+  std::remove(err_path.c_str());
+}
+
+} // namespace

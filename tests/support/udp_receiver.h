@@ -1,0 +1,31 @@
+// A plain UDP receiver on loopback for tests, written straight against the
+// system's sockets so that it shares no code with the transport under test.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <vector>
+
+using Datagram = std::vector<unsigned char>;
+
+class UdpReceiver {
+public:
+  // Binds 127.0.0.1:port; port 0 picks a free one.
+  explicit UdpReceiver(std::uint16_t port);
+  ~UdpReceiver();
+  UdpReceiver(const UdpReceiver &) = delete;
+  UdpReceiver &operator=(const UdpReceiver &) = delete;
+
+  bool is_open() const { return open; }
+  std::uint16_t port() const { return bound_port; }
+
+  // One datagram, or false when none arrives within `timeout`.
+  bool receive(Datagram &datagram, std::chrono::milliseconds timeout);
+  // Everything that arrives until `quiet` passes without a datagram.
+  std::vector<Datagram> receive_all(std::chrono::milliseconds quiet);
+
+private:
+  std::intptr_t handle = -1;
+  bool open = false;
+  std::uint16_t bound_port = 0;
+};
