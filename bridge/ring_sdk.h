@@ -57,7 +57,7 @@ static_assert(sizeof(RingEvent) == 60, "the bridge reads the first 60 bytes of t
 
 extern "C" {
 
-typedef void (*RingEventCallback)(RingEvent event);
+using RingEventCallback = void (*)(RingEvent event);
 
 // From now on the SDK calls `handler` once per event, on a thread of its own.
 VANTREL_API void QorInitialize(RingEventCallback handler);

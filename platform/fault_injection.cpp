@@ -4,8 +4,7 @@
 #include <atomic>
 #include <cstddef>
 
-namespace platform {
-namespace faults {
+namespace platform::faults {
 namespace {
 
 constexpr std::size_t fault_kinds = 5;
@@ -36,5 +35,4 @@ bool take(Fault fault) {
   return false;
 }
 
-} // namespace faults
-} // namespace platform
+} // namespace platform::faults

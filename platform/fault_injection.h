@@ -3,8 +3,7 @@
 // machine never shows. Nothing in the bridge arms them.
 #pragma once
 
-namespace platform {
-namespace faults {
+namespace platform::faults {
 
 enum class Fault {
   startup,        // WSAStartup answers WSASYSNOTREADY
@@ -23,5 +22,4 @@ void disarm_all();
 // For the platform layer: true when this call is to fail.
 bool take(Fault fault);
 
-} // namespace faults
-} // namespace platform
+} // namespace platform::faults

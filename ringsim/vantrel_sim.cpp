@@ -75,7 +75,7 @@ Settings read_settings() {
 class Simulator {
 public:
   static Simulator &get() {
-    static Simulator *const instance = new Simulator();
+    static auto *const instance = new Simulator();
     return *instance;
   }
 
@@ -225,7 +225,8 @@ void deliver(RingEventCallback handler, int thread_index,
     std::ifstream input(script, std::ios::binary);
     if (!input) {
       if (report) {
-        std::fprintf(stderr, "ringsim: %s: cannot open: %s\n", script.c_str(), std::strerror(errno));
+        std::fprintf(stderr, "ringsim: %s: cannot open: %s\n", script.c_str(),
+                     std::strerror(errno));
       }
       return;
     }

@@ -148,8 +148,8 @@ TEST(OscMessage, WithoutArgumentsEndsAfterTheTypeTags) {
 TEST(OscMessage, ArgumentsKeepTheirOrderAndBits) {
   OscMessage message("/m", OscTimeTag::immediate());
   EXPECT_EQ(&message.add_float(1.0F).add_int32(-2), &message);
-  const Bytes expected = {0x2F, 0x6D, 0, 0, 0x2C, 0x66, 0x69, 0, 0x3F, 0x80, 0, 0, 0xFF, 0xFF, 0xFF,
-                          0xFE};
+  const Bytes expected = {0x2F, 0x6D, 0, 0, 0x2C, 0x66, 0x69, 0,
+                          0x3F, 0x80, 0, 0, 0xFF, 0xFF, 0xFF, 0xFE};
   EXPECT_EQ(message_bytes(message, false), expected);
 }
 
@@ -168,9 +168,9 @@ TEST(OscMessage, FloatBitPatternsAreSentUnchanged) {
     const Bytes bytes = message_bytes(message, false);
     std::uint32_t bits = 0;
     std::memcpy(&bits, &value, 4);
-    const Bytes expected = {static_cast<unsigned char>(bits >> 24),
-                            static_cast<unsigned char>(bits >> 16),
-                            static_cast<unsigned char>(bits >> 8), static_cast<unsigned char>(bits)};
+    const Bytes expected = {
+        static_cast<unsigned char>(bits >> 24), static_cast<unsigned char>(bits >> 16),
+        static_cast<unsigned char>(bits >> 8), static_cast<unsigned char>(bits)};
     EXPECT_EQ(Bytes(bytes.end() - 4, bytes.end()), expected) << std::hex << bits;
   }
 }
@@ -204,13 +204,11 @@ TEST(OscPacketWriter, ThreeFloatBundleIsSeventySixBytes) {
       .add_message(px.add_float(1.0F))
       .add_message(py.add_float(2.0F))
       .add_message(pz.add_float(-0.5F));
-  const Bytes expected = concat({bundle_head,
-                                 {0, 0, 0, 0x10, 0x2F, 0x61, 0x2F, 0x78, 0, 0, 0, 0, 0x2C, 0x66, 0,
-                                  0, 0x3F, 0x80, 0, 0},
-                                 {0, 0, 0, 0x10, 0x2F, 0x61, 0x2F, 0x79, 0, 0, 0, 0, 0x2C, 0x66, 0,
-                                  0, 0x40, 0x00, 0, 0},
-                                 {0, 0, 0, 0x10, 0x2F, 0x61, 0x2F, 0x7A, 0, 0, 0, 0, 0x2C, 0x66, 0,
-                                  0, 0xBF, 0x00, 0, 0}});
+  const Bytes expected = concat(
+      {bundle_head,
+       {0, 0, 0, 0x10, 0x2F, 0x61, 0x2F, 0x78, 0, 0, 0, 0, 0x2C, 0x66, 0, 0, 0x3F, 0x80, 0, 0},
+       {0, 0, 0, 0x10, 0x2F, 0x61, 0x2F, 0x79, 0, 0, 0, 0, 0x2C, 0x66, 0, 0, 0x40, 0x00, 0, 0},
+       {0, 0, 0, 0x10, 0x2F, 0x61, 0x2F, 0x7A, 0, 0, 0, 0, 0x2C, 0x66, 0, 0, 0xBF, 0x00, 0, 0}});
   EXPECT_EQ(writer.packet_size(), 76U);
   EXPECT_EQ(packet_of(writer), expected);
 }
@@ -219,9 +217,8 @@ TEST(OscPacketWriter, GestureBundleIsThirtySixBytes) {
   OscMessage gest("/gest", OscTimeTag::immediate());
   OscPacketWriter writer;
   writer.open_bundle(OscTimeTag::immediate()).add_message(gest.add_int32(3));
-  const Bytes expected = concat({bundle_head,
-                                 {0, 0, 0, 0x10, 0x2F, 0x67, 0x65, 0x73, 0x74, 0, 0, 0, 0x2C, 0x69,
-                                  0, 0, 0, 0, 0, 3}});
+  const Bytes expected = concat({bundle_head, {0, 0, 0,    0x10, 0x2F, 0x67, 0x65, 0x73, 0x74, 0,
+                                               0, 0, 0x2C, 0x69, 0,    0,    0,    0,    0,    3}});
   EXPECT_EQ(packet_of(writer), expected);
 }
 

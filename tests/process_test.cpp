@@ -48,7 +48,8 @@ public:
     for (const std::string &path : {script_path, log_path, out_path, err_path}) {
       std::remove(path.c_str());
     }
-    for (const char *name : {"RINGSIM_EVENTS", "RINGSIM_LOG", "RINGSIM_RINGS", "RINGSIM_INTERVAL_US"}) {
+    for (const char *name :
+         {"RINGSIM_EVENTS", "RINGSIM_LOG", "RINGSIM_RINGS", "RINGSIM_INTERVAL_US"}) {
       unset_environment(name);
     }
   }

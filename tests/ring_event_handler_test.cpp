@@ -24,12 +24,21 @@ using platform::faults::Fault;
 const Datagram empty_bundle = {0x23, 0x62, 0x75, 0x6E, 0x64, 0x6C, 0x65, 0x00,
                                0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x01};
 
-const std::vector<std::string> full_subscription = {
-    "QorNumRings",       "QorGetRingName 0",  "QorSubscribe 2 ring-zero",  "QorGetRingName 0",
-    "QorSubscribe 3 ring-zero",  "QorGetRingName 0",  "QorSubscribe 4 ring-zero",
-    "QorGetRingName 0",  "QorSubscribe 1 ring-zero",  "QorGetRingName 0",
-    "QorSubscribe 10 ring-zero", "QorGetRingName 0",  "QorSubscribe 5 ring-zero",
-    "QorGetRingName 0",  "QorSubscribe 6 ring-zero"};
+const std::vector<std::string> full_subscription = {"QorNumRings",
+                                                    "QorGetRingName 0",
+                                                    "QorSubscribe 2 ring-zero",
+                                                    "QorGetRingName 0",
+                                                    "QorSubscribe 3 ring-zero",
+                                                    "QorGetRingName 0",
+                                                    "QorSubscribe 4 ring-zero",
+                                                    "QorGetRingName 0",
+                                                    "QorSubscribe 1 ring-zero",
+                                                    "QorGetRingName 0",
+                                                    "QorSubscribe 10 ring-zero",
+                                                    "QorGetRingName 0",
+                                                    "QorSubscribe 5 ring-zero",
+                                                    "QorGetRingName 0",
+                                                    "QorSubscribe 6 ring-zero"};
 
 RingEvent event_of_kind(std::int32_t kind) {
   RingEvent event{};
@@ -154,12 +163,12 @@ TEST_F(HandlerTest, AllocationFailureDropsTheEventAndNothingElse) {
 }
 
 TEST_F(HandlerTest, EventsFromSeveralThreadsAllArrive) {
-  constexpr int threads = 4;
-  constexpr int events_each = 200;
+  constexpr std::size_t threads = 4;
+  constexpr std::size_t events_each = 200;
   std::vector<std::thread> senders;
-  for (int t = 0; t < threads; ++t) {
+  for (std::size_t t = 0; t < threads; ++t) {
     senders.emplace_back([] {
-      for (int i = 0; i < events_each; ++i) {
+      for (std::size_t i = 0; i < events_each; ++i) {
         ring_event_handler(event_of_kind(i % 10 == 0 ? 11 : 12));
       }
     });
@@ -168,7 +177,7 @@ TEST_F(HandlerTest, EventsFromSeveralThreadsAllArrive) {
     sender.join();
   }
   const std::vector<Datagram> arrived = receiver->receive_all(500ms);
-  EXPECT_EQ(arrived.size(), static_cast<std::size_t>(threads * events_each));
+  EXPECT_EQ(arrived.size(), threads * events_each);
   for (const Datagram &datagram : arrived) {
     ASSERT_EQ(datagram, empty_bundle);
   }

@@ -100,7 +100,10 @@ TEST(ScriptParser, MalformedLinesSayWhy) {
       {"3 j_x=1.5", "bad number for j_x: \"1.5\""},
       {"3 j_x=2147483648", "number out of range for j_x: \"2147483648\""},
       {"1 x=1 # comment", "expected FIELD=VALUE, got \"#\""},
-      {std::string("1 x=1\0" "5", 7), "bad number for x: \"1?5\""},
+      {std::string("1 x=1\0"
+                   "5",
+                   7),
+       "bad number for x: \"1?5\""},
       {"1 =4", "unknown field \"\""},
   };
   for (const Case &c : cases) {

@@ -101,7 +101,9 @@ private:
 
     addrinfo hints;
     std::memset(&hints, 0, sizeof hints);
-    hints.ai_family = family == family_ipv4 ? AF_INET : family == family_ipv6 ? AF_INET6 : AF_UNSPEC;
+    hints.ai_family = family == family_ipv4   ? AF_INET
+                      : family == family_ipv6 ? AF_INET6
+                                              : AF_UNSPEC;
     hints.ai_socktype = SOCK_DGRAM;
     hints.ai_flags = bind_mode ? AI_PASSIVE : 0;
 
@@ -152,10 +154,9 @@ private:
     }
     const int length = static_cast<int>(size);
     for (int attempt = 0;; ++attempt) {
-      const int sent =
-          is_bound() ? platform::sendto(handle, payload, length, 0, destination.addr(),
-                                        destination.actual_len())
-                     : platform::send(handle, payload, length, 0);
+      const int sent = is_bound() ? platform::sendto(handle, payload, length, 0, destination.addr(),
+                                                     destination.actual_len())
+                                  : platform::send(handle, payload, length, 0);
       if (sent == length) {
         return true;
       }

@@ -19,7 +19,6 @@
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
-extern char **environ;
 #endif
 
 namespace {
@@ -59,7 +58,7 @@ std::string temporary_path(const std::string &stem) {
 #else
   const char *tmp = std::getenv("TMPDIR");
   const std::string base = std::string(tmp != nullptr ? tmp : "/tmp") + "/";
-  const unsigned long process = static_cast<unsigned long>(getpid());
+  const auto process = static_cast<unsigned long>(getpid());
 #endif
   std::ostringstream path;
   path << base << "ring2osc-" << stem << "-" << process << "-" << now << "-" << counter++;
