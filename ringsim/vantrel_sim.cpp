@@ -87,7 +87,8 @@ public:
       return;
     }
     if (log_file == nullptr) {
-      log_file = std::fopen(settings_.log_path.c_str(), "a");
+      // Binary, so that the log has LF line ends on every platform.
+      log_file = std::fopen(settings_.log_path.c_str(), "ab");
       if (log_file == nullptr) {
         std::fprintf(stderr, "ringsim: cannot write %s: %s\n", settings_.log_path.c_str(),
                      std::strerror(errno));

@@ -1,6 +1,7 @@
 // The real ring2osc with the simulated ring SDK, in a process of its own,
 // received on port 7040.
 #include "tests/support/child_process.h"
+#include "tests/support/host.h"
 #include "tests/support/osc_decoder.h"
 #include "tests/support/udp_receiver.h"
 
@@ -121,7 +122,7 @@ TEST(Process, ScriptEventsArriveByteForByteAndTheBridgeKeepsRunning) {
                                      "QorGetRingName 0\nQorSubscribe 5 ring0\n"
                                      "QorGetRingName 0\nQorSubscribe 6 ring0\n");
   EXPECT_EQ(read_file(run.out_path), "");
-  EXPECT_EQ(read_file(run.err_path), "");
+  EXPECT_EQ(with_lf_line_ends(read_file(run.err_path)), "");
 }
 
 TEST(Process, WithoutRingsNothingIsSubscribed) {
@@ -143,9 +144,9 @@ TEST(Process, MalformedLinesAreReportedAndSkipped) {
   ASSERT_EQ(arrived.size(), 2U);
   EXPECT_EQ(decode_bundle(arrived[0]).messages.at(0).arguments.at(0).as_int(), 1);
   EXPECT_EQ(decode_bundle(arrived[1]).messages.at(0).arguments.at(0).as_int(), 3);
-  EXPECT_EQ(read_file(run.err_path), "ringsim: " + run.script_path + ":2: bad kind \"four\"\n" +
-                                         "ringsim: " + run.script_path +
-                                         ":3: unknown field \"colour\"\n");
+  EXPECT_EQ(with_lf_line_ends(read_file(run.err_path)),
+            "ringsim: " + run.script_path + ":2: bad kind \"four\"\n" +
+                "ringsim: " + run.script_path + ":3: unknown field \"colour\"\n");
   EXPECT_EQ(read_file(run.out_path), "");
   EXPECT_TRUE(run.process.running());
 }

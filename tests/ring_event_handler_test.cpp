@@ -40,6 +40,12 @@ const std::vector<std::string> full_subscription = {"QorNumRings",
                                                     "QorGetRingName 0",
                                                     "QorSubscribe 6 ring-zero"};
 
+#ifdef _WIN32
+constexpr bool winsock_is_process_wide = true;
+#else
+constexpr bool winsock_is_process_wide = false; // the receiver uses BSD sockets directly
+#endif
+
 RingEvent event_of_kind(std::int32_t kind) {
   RingEvent event{};
   event.kind = kind;
@@ -114,7 +120,12 @@ TEST_F(HandlerTest, FailuresLoseOnlyTheirOwnEvent) {
     RingEvent event = event_of_kind(11);
     ring_event_handler(event);
     Datagram datagram;
-    EXPECT_FALSE(receiver->receive(datagram, 200ms)) << static_cast<int>(fault);
+    // On Windows the receiver's own start-up is process-wide, so a transport
+    // whose start-up failed can still send there.
+    if (fault != Fault::startup || !winsock_is_process_wide) {
+      EXPECT_FALSE(receiver->receive(datagram, 200ms)) << static_cast<int>(fault);
+    }
+    receiver->receive_all(100ms);
     ring_event_handler(event_of_kind(5));
     ASSERT_TRUE(receiver->receive(datagram, 2000ms)) << static_cast<int>(fault);
     EXPECT_EQ(datagram, empty_bundle);
