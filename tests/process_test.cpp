@@ -9,6 +9,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <map>
 #include <set>
 #include <sstream>
 #include <string>
@@ -34,7 +35,8 @@ const std::string head = "23 62 75 6E 64 6C 65 00 00 00 00 00 00 00 00 01 ";
 // The bridge running one script; the process is ended when this goes.
 class BridgeRun {
 public:
-  explicit BridgeRun(const std::string &script, const std::string &rings = "1")
+  explicit BridgeRun(const std::string &script, const std::string &rings = "1",
+                     const std::string &threads = "1")
       : script_path(temporary_path("script")), log_path(temporary_path("log")),
         out_path(temporary_path("out")), err_path(temporary_path("err")) {
     write_file(script_path, script);
@@ -42,6 +44,7 @@ public:
     set_environment("RINGSIM_LOG", log_path);
     set_environment("RINGSIM_RINGS", rings);
     set_environment("RINGSIM_INTERVAL_US", "200");
+    set_environment("RINGSIM_THREADS", threads);
     started = process.start(program_beside_tests("ring2osc"), {}, out_path, err_path);
   }
   ~BridgeRun() {
@@ -49,8 +52,8 @@ public:
     for (const std::string &path : {script_path, log_path, out_path, err_path}) {
       std::remove(path.c_str());
     }
-    for (const char *name :
-         {"RINGSIM_EVENTS", "RINGSIM_LOG", "RINGSIM_RINGS", "RINGSIM_INTERVAL_US"}) {
+    for (const char *name : {"RINGSIM_EVENTS", "RINGSIM_LOG", "RINGSIM_RINGS",
+                             "RINGSIM_INTERVAL_US", "RINGSIM_THREADS"}) {
       unset_environment(name);
     }
   }
@@ -148,6 +151,120 @@ TEST(Process, MalformedLinesAreReportedAndSkipped) {
             "ringsim: " + run.script_path + ":2: bad kind \"four\"\n" +
                 "ringsim: " + run.script_path + ":3: unknown field \"colour\"\n");
   EXPECT_EQ(read_file(run.out_path), "");
+  EXPECT_TRUE(run.process.running());
+}
+
+TEST(Process, FourDeliveryThreadsLoseNothing) {
+  UdpReceiver receiver(7040);
+  ASSERT_TRUE(receiver.is_open());
+  constexpr int lines = 1000;
+  constexpr int threads = 4;
+  std::string script;
+  int subscribe_events = 0;
+  for (int i = 0; i < lines; ++i) {
+    if (i % 50 == 0) {
+      script += "11\n";
+      ++subscribe_events;
+    } else {
+      script += "3 j_x=" + std::to_string(i) + " j_y=" + std::to_string(-i) + " j_t=7\n";
+    }
+  }
+  BridgeRun run(script, "1", std::to_string(threads));
+  ASSERT_TRUE(run.started);
+  const std::vector<Datagram> arrived = receive_count(receiver, threads * lines);
+  ASSERT_EQ(arrived.size(), static_cast<std::size_t>(threads * lines));
+
+  std::map<std::int32_t, int> joystick_x;
+  int empty_bundles = 0;
+  for (const Datagram &datagram : arrived) {
+    const DecodedBundle bundle = decode_bundle(datagram);
+    ASSERT_TRUE(bundle.valid) << bundle.error;
+    if (bundle.messages.empty()) {
+      ++empty_bundles;
+      continue;
+    }
+    ASSERT_EQ(bundle.messages.size(), 3U);
+    const std::int32_t x = bundle.messages[0].arguments.at(0).as_int();
+    EXPECT_EQ(bundle.messages[1].arguments.at(0).as_int(), -x);
+    EXPECT_EQ(bundle.messages[2].arguments.at(0).as_int(), 7);
+    ++joystick_x[x];
+  }
+  EXPECT_EQ(empty_bundles, threads * subscribe_events);
+  EXPECT_EQ(joystick_x.size(), static_cast<std::size_t>(lines - subscribe_events));
+  for (const auto &entry : joystick_x) {
+    ASSERT_EQ(entry.second, threads) << "j_x " << entry.first;
+  }
+
+  std::map<std::string, int> log_lines;
+  std::istringstream log(read_file(run.log_path));
+  for (std::string line; std::getline(log, line);) {
+    ++log_lines[line];
+  }
+  const int subscriptions = threads * subscribe_events;
+  EXPECT_EQ(log_lines["QorInitialize"], 1);
+  EXPECT_EQ(log_lines["QorNumRings 1"], subscriptions);
+  EXPECT_EQ(log_lines["QorGetRingName 0"], 7 * subscriptions);
+  for (const char *code : {"2", "3", "4", "1", "10", "5", "6"}) {
+    EXPECT_EQ(log_lines[std::string("QorSubscribe ") + code + " ring0"], subscriptions) << code;
+  }
+  EXPECT_EQ(log_lines.size(), 10U) << "a log line was torn";
+  EXPECT_EQ(read_file(run.err_path), "");
+  EXPECT_TRUE(run.process.running());
+}
+
+TEST(Process, HostileScriptLinesAreReportedAndTheRestPlays) {
+  UdpReceiver receiver(7040);
+  ASSERT_TRUE(receiver.is_open());
+  std::string script;
+  std::set<int> bad_lines;
+  int line_number = 0;
+  std::uint32_t seed = 12345;
+  const auto random_byte = [&seed] {
+    seed = seed * 1664525U + 1013904223U;
+    const auto byte = static_cast<char>(seed >> 24);
+    return byte == '\n' ? 'n' : byte;
+  };
+  const auto bad = [&](const std::string &line) {
+    script += line + "\n";
+    bad_lines.insert(++line_number);
+  };
+  const auto good = [&](int gesture) {
+    script += "4 gest_value=" + std::to_string(gesture) + "\n";
+    ++line_number;
+  };
+  good(1);
+  for (int i = 0; i < 20; ++i) {
+    std::string noise = i % 2 == 0 ? "Z" : "1 Q";
+    for (int j = 0; j < 200; ++j) {
+      noise += random_byte();
+    }
+    bad(noise);
+  }
+  good(2);
+  bad("4 gest_value=" + std::string(1000000, '9'));
+  bad(std::string(1000000, 'x'));
+  bad("1 x=1e999999");
+  bad("1 x= y=2");
+  bad("1 x=1 =");
+  bad("-");
+  bad("4 gest_value=-2147483649");
+  good(3);
+  BridgeRun run(script);
+  ASSERT_TRUE(run.started);
+  const std::vector<Datagram> arrived = receive_count(receiver, 3);
+  ASSERT_EQ(arrived.size(), 3U);
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_EQ(decode_bundle(arrived[i]).messages.at(0).arguments.at(0).as_int(), i + 1);
+  }
+  std::set<int> reported;
+  std::istringstream errors(with_lf_line_ends(read_file(run.err_path)));
+  const std::string prefix = "ringsim: " + run.script_path + ":";
+  for (std::string line; std::getline(errors, line);) {
+    ASSERT_EQ(line.rfind(prefix, 0), 0U) << line;
+    EXPECT_LT(line.size(), 200U) << "a report repeats too much of its line";
+    reported.insert(std::stoi(line.substr(prefix.size())));
+  }
+  EXPECT_EQ(reported, bad_lines);
   EXPECT_TRUE(run.process.running());
 }
 
