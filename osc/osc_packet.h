@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <type_traits>
 #include <utility>
@@ -48,13 +49,54 @@ private:
   std::uint64_t value_;
 };
 
+// A growable byte array whose growth hands out zero-filled room in one
+// memset, without std::vector's per-call resize machinery.
+class ByteVector {
+public:
+  explicit ByteVector(std::size_t capacity)
+      : storage(new unsigned char[capacity]), capacity_(capacity) {}
+  ByteVector(const ByteVector &) = delete;
+  ByteVector &operator=(const ByteVector &) = delete;
+
+  std::size_t size() const { return size_; }
+  std::size_t capacity() const { return capacity_; }
+  bool empty() const { return size_ == 0; }
+  unsigned char *data() { return storage.get(); }
+  const unsigned char *data() const { return storage.get(); }
+
+  void reserve(std::size_t capacity) {
+    if (capacity <= capacity_) {
+      return;
+    }
+    std::unique_ptr<unsigned char[]> larger(new unsigned char[capacity]);
+    if (size_ != 0) {
+      std::memcpy(larger.get(), storage.get(), size_);
+    }
+    storage = std::move(larger);
+    capacity_ = capacity;
+  }
+
+  unsigned char *grow_zeroed(std::size_t n) {
+    reserve(size_ + n);
+    unsigned char *added = storage.get() + size_;
+    std::memset(added, 0x00, n);
+    size_ += n;
+    return added;
+  }
+
+private:
+  std::unique_ptr<unsigned char[]> storage;
+  std::size_t size_ = 0;
+  std::size_t capacity_;
+};
+
 class OscBuffer {
 public:
   // Room for the largest packet the bridge sends (76 bytes) with margin, so
   // building an event's packet never reallocates.
   static constexpr std::size_t reserved_bytes = 200;
 
-  OscBuffer() { data.reserve(reserved_bytes); }
+  OscBuffer() : data(reserved_bytes) {}
   OscBuffer(const OscBuffer &) = delete;
   OscBuffer &operator=(const OscBuffer &) = delete;
 
@@ -63,19 +105,18 @@ public:
   // until the next append.
   unsigned char *append_zeroed(std::uint32_t n) {
     assert((data.size() & 3) == 0);
-    const std::size_t old_size = data.size();
-    if (old_size + n > data.capacity()) {
-      data.reserve(2 * (old_size + n));
+    if (data.size() + n > data.capacity()) {
+      data.reserve(2 * (data.size() + n));
     }
-    data.resize(old_size + round_up_4(n), 0x00);
-    return data.data() + old_size;
+    return data.grow_zeroed(round_up_4(n));
   }
 
   const unsigned char *bytes() const { return data.empty() ? nullptr : data.data(); }
   std::uint32_t size() const { return static_cast<std::uint32_t>(data.size()); }
+  std::size_t capacity() const { return data.capacity(); }
 
 private:
-  std::vector<unsigned char> data;
+  ByteVector data;
 };
 
 class OscMessage {
@@ -109,8 +150,10 @@ public:
       put_big_endian(element_size, out.append_zeroed(4));
     }
     std::memcpy(out.append_zeroed(address_size), address.c_str(), address_size);
-    const std::string tags = "," + type_tags;
-    std::memcpy(out.append_zeroed(tags_size), tags.c_str(), tags_size);
+    // The comma goes straight into the packet; the NUL is already there.
+    unsigned char *tags = out.append_zeroed(tags_size);
+    tags[0] = ',';
+    std::memcpy(tags + 1, type_tags.data(), type_tags.size());
     if (arguments_size != 0) {
       std::memcpy(out.append_zeroed(arguments_size), arguments.bytes(), arguments_size);
     }

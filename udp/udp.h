@@ -5,9 +5,9 @@
 #include "platform/platform.h"
 
 #include <cassert>
+#include <charconv>
 #include <climits>
 #include <cstdint>
-#include <cstdio>
 #include <cstring>
 #include <string>
 
@@ -74,8 +74,10 @@ public:
   // An empty host binds to the wildcard address on `port` instead of
   // connecting; any earlier socket of this object is closed first.
   bool connect_to(const std::string &host, std::int32_t port, int family) {
+    // Signed decimal as "%d" writes it, without printf's format parsing.
     char port_string[64];
-    std::snprintf(port_string, sizeof port_string, "%d", static_cast<int>(port));
+    const std::to_chars_result end = std::to_chars(port_string, port_string + 63, port);
+    *end.ptr = '\0';
     return open_socket(host, port_string, family);
   }
 
