@@ -5,6 +5,9 @@
 //   RINGSIM_RINGS        what QorNumRings reports (1)
 //   RINGSIM_THREADS      delivery threads, each playing everything (1)
 //   RINGSIM_LOG          file that gets one line per SDK call
+//   RINGSIM_STAMPS       file that gets, once the script has played, the
+//                        steady-clock time in nanoseconds at which each of the
+//                        first thread's events was handed to the bridge
 // It writes to standard error only about its own input.
 #include "bridge/ring_sdk.h"
 #include "ringsim/demo_stream.h"
@@ -25,6 +28,8 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -53,6 +58,7 @@ struct Settings {
   std::int32_t rings = 1;
   int threads = 1;
   std::string log_path;
+  std::string stamps_path;
 };
 
 Settings read_settings() {
@@ -62,6 +68,9 @@ Settings read_settings() {
   }
   if (const char *log = std::getenv("RINGSIM_LOG")) {
     settings.log_path = log;
+  }
+  if (const char *stamps = std::getenv("RINGSIM_STAMPS")) {
+    settings.stamps_path = stamps;
   }
   settings.interval = std::chrono::microseconds(
       env_integer("RINGSIM_INTERVAL_US", 0, 0, std::chrono::microseconds::max().count() / 2));
@@ -167,9 +176,47 @@ private:
   std::chrono::steady_clock::time_point next;
 };
 
+// When each event was handed over, for measuring the bridge's latency from
+// outside. Written to a temporary name and renamed, so a reader never sees
+// half a file.
+class Stamps {
+public:
+  explicit Stamps(std::string path) : path(std::move(path)) {}
+
+  void record() {
+    if (!path.empty()) {
+      times.push_back(std::chrono::steady_clock::now().time_since_epoch().count());
+    }
+  }
+
+  void write() const {
+    if (path.empty()) {
+      return;
+    }
+    const std::string partial = path + ".partial";
+    std::FILE *file = std::fopen(partial.c_str(), "wb");
+    if (file == nullptr) {
+      std::fprintf(stderr, "ringsim: cannot write %s: %s\n", partial.c_str(), std::strerror(errno));
+      return;
+    }
+    for (const long long time : times) {
+      std::fprintf(file, "%lld\n", time);
+    }
+    std::fclose(file);
+    std::remove(path.c_str());
+    std::rename(partial.c_str(), path.c_str());
+  }
+
+private:
+  std::string path;
+  std::vector<long long> times;
+};
+
 void play_script(RingEventCallback handler, std::istream &input, const std::string &source,
-                 bool report) {
-  Pacer pacer(Simulator::get().settings().interval);
+                 bool first_thread) {
+  const Settings &settings = Simulator::get().settings();
+  Pacer pacer(settings.interval);
+  Stamps stamps(first_thread ? settings.stamps_path : std::string());
   std::string line;
   std::string reason;
   for (unsigned long number = 1; std::getline(input, line); ++number) {
@@ -177,10 +224,11 @@ void play_script(RingEventCallback handler, std::istream &input, const std::stri
     switch (parse_script_line(line, event, reason)) {
     case ScriptLine::event:
       pacer.wait();
+      stamps.record();
       handler(event);
       break;
     case ScriptLine::malformed:
-      if (report) {
+      if (first_thread) {
         std::fprintf(stderr, "ringsim: %s:%lu: %s\n", source.c_str(), number, reason.c_str());
       }
       break;
@@ -188,6 +236,7 @@ void play_script(RingEventCallback handler, std::istream &input, const std::stri
       break;
     }
   }
+  stamps.write();
 }
 
 void play_demo(RingEventCallback handler) {
@@ -214,24 +263,24 @@ void play_demo(RingEventCallback handler) {
 void deliver(RingEventCallback handler, int thread_index,
              const std::shared_ptr<const std::string> &shared_input) {
   const std::string &script = Simulator::get().settings().script;
-  const bool report = thread_index == 0;
+  const bool first_thread = thread_index == 0;
   if (script.empty()) {
     play_demo(handler);
   } else if (shared_input) {
     std::istringstream input(*shared_input);
-    play_script(handler, input, script, report);
+    play_script(handler, input, script, first_thread);
   } else if (script == "-") {
-    play_script(handler, std::cin, script, report);
+    play_script(handler, std::cin, script, first_thread);
   } else {
     std::ifstream input(script, std::ios::binary);
     if (!input) {
-      if (report) {
+      if (first_thread) {
         std::fprintf(stderr, "ringsim: %s: cannot open: %s\n", script.c_str(),
                      std::strerror(errno));
       }
       return;
     }
-    play_script(handler, input, script, report);
+    play_script(handler, input, script, first_thread);
   }
 }
 
