@@ -1,7 +1,9 @@
 // The real ring2osc with the simulated ring in script mode, received on
 // port 7040: events per second flat out, and the latency from the moment the
 // simulated SDK hands an event over to its arrival, at fixed rates.
-//   end_to_end [--quick]
+//   end_to_end [--quick]   latency and throughput
+//   end_to_end --soak N    N events flat out, with the bridge's resident memory
+//                          after a tenth of them and after all
 #include "tests/support/child_process.h"
 #include "tests/support/udp_receiver.h"
 
@@ -9,8 +11,11 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <functional>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -40,7 +45,13 @@ std::int32_t index_of(const Datagram &datagram) {
                                    (std::uint32_t{p[2]} << 8) | std::uint32_t{p[3]});
 }
 
-Result run(std::size_t events, long interval_us) {
+// Called with the running bridge's process id and the count received so far.
+using Progress = std::function<void(unsigned long, std::size_t)>;
+
+// With `stamped`, the simulated ring records when it handed each event over,
+// which the latencies need; the record grows with the script, so a memory
+// measurement runs without it.
+Result run(std::size_t events, long interval_us, bool stamped, const Progress &progress = nullptr) {
   const std::string script_path = temporary_path("bench-script");
   const std::string stamps_path = temporary_path("bench-stamps");
   {
@@ -51,7 +62,9 @@ Result run(std::size_t events, long interval_us) {
   }
   set_environment("RINGSIM_EVENTS", script_path);
   set_environment("RINGSIM_INTERVAL_US", std::to_string(interval_us));
-  set_environment("RINGSIM_STAMPS", stamps_path);
+  if (stamped) {
+    set_environment("RINGSIM_STAMPS", stamps_path);
+  }
 
   Result result;
   result.sent = events;
@@ -67,6 +80,7 @@ Result run(std::size_t events, long interval_us) {
     return result;
   }
   Datagram datagram;
+  const std::int64_t started = now_ns();
   std::int64_t last_arrival = 0;
   for (;;) {
     if (receiver.receive(datagram, 500ms)) {
@@ -78,14 +92,18 @@ Result run(std::size_t events, long interval_us) {
       }
       arrival[index] = now;
       last_arrival = now;
-      if (++result.received == events) {
+      ++result.received;
+      if (progress) {
+        progress(bridge.id(), result.received);
+      }
+      if (result.received == events) {
         break;
       }
-    } else if (!read_file(stamps_path).empty()) {
+    } else if (!stamped || !read_file(stamps_path).empty()) {
       break; // the script has played and the stream has gone quiet
     }
   }
-  for (int wait = 0; wait < 100 && read_file(stamps_path).empty(); ++wait) {
+  for (int wait = 0; stamped && wait < 100 && read_file(stamps_path).empty(); ++wait) {
     std::this_thread::sleep_for(50ms);
   }
   bridge.kill();
@@ -94,6 +112,10 @@ Result run(std::size_t events, long interval_us) {
   std::ifstream stamp_file(stamps_path);
   for (long long stamp = 0; stamp_file >> stamp;) {
     stamps.push_back(stamp);
+  }
+  if (!stamped && result.received > 0) {
+    result.events_per_second =
+        static_cast<double>(result.received) / (static_cast<double>(last_arrival - started) / 1e9);
   }
   if (stamps.size() == events && result.received > 0) {
     for (std::size_t i = 0; i < events; ++i) {
@@ -132,9 +154,58 @@ void report(const char *label, const Result &r) {
   }
 }
 
+// The resident set, now and at its peak, in kilobytes.
+struct Memory {
+  long rss_kb = -1;
+  long peak_kb = -1;
+};
+
+Memory memory_of(unsigned long pid) {
+  Memory memory;
+  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+  for (std::string line; std::getline(status, line);) {
+    std::istringstream fields(line);
+    std::string key;
+    long value = 0;
+    fields >> key >> value;
+    if (key == "VmRSS:") {
+      memory.rss_kb = value;
+    } else if (key == "VmHWM:") {
+      memory.peak_kb = value;
+    }
+  }
+  return memory;
+}
+
+int soak(std::size_t events) {
+  const std::size_t first_sample = events / 10;
+  Memory early;
+  Memory late;
+  const Result r = run(events, 0, false, [&](unsigned long pid, std::size_t received) {
+    if (received == first_sample) {
+      early = memory_of(pid);
+    } else if (received == events) {
+      late = memory_of(pid);
+    }
+  });
+  std::printf("soak: %zu events sent, %zu received, %zu lost, %.0f events/s\n", r.sent, r.received,
+              r.sent - r.received, r.events_per_second);
+  std::printf("bridge after %zu events: rss %ld kB, peak %ld kB\n", first_sample, early.rss_kb,
+              early.peak_kb);
+  std::printf("bridge after %zu events: rss %ld kB, peak %ld kB\n", events, late.rss_kb,
+              late.peak_kb);
+  if (late.peak_kb < 0) {
+    std::printf("the last sample was not taken (events lost)\n");
+  }
+  return r.received == r.sent ? 0 : 1;
+}
+
 } // namespace
 
 int main(int argc, char **argv) {
+  if (argc > 2 && std::strcmp(argv[1], "--soak") == 0) {
+    return soak(static_cast<std::size_t>(std::strtoull(argv[2], nullptr, 10)));
+  }
   const bool quick = argc > 1 && std::strcmp(argv[1], "--quick") == 0;
   const double seconds = quick ? 0.5 : 10.0;
   std::printf("| rate         |     sent | received |  lost | events/s   | p50 us   | p99 us   "
@@ -143,12 +214,12 @@ int main(int argc, char **argv) {
   bool lossless = true;
   for (const long rate : {100L, 1000L, 10000L}) {
     const auto events = static_cast<std::size_t>(static_cast<double>(rate) * seconds);
-    const Result r = run(events, 1000000L / rate);
+    const Result r = run(events, 1000000L / rate, true);
     const std::string label = std::to_string(rate) + "/s";
     report(label.c_str(), r);
     lossless = lossless && r.received == r.sent && r.malformed == 0;
   }
-  const Result flat_out = run(quick ? 20000 : 200000, 0);
+  const Result flat_out = run(quick ? 20000 : 200000, 0, true);
   report("flat out", flat_out);
   return lossless && flat_out.received > 0 ? 0 : 1;
 }

@@ -132,6 +132,8 @@ bool ChildProcess::running() {
   return process != nullptr && WaitForSingleObject(process, 0) == WAIT_TIMEOUT;
 }
 
+unsigned long ChildProcess::id() const { return process != nullptr ? GetProcessId(process) : 0; }
+
 void ChildProcess::kill() {
   if (process != nullptr) {
     TerminateProcess(process, 1);
@@ -188,6 +190,8 @@ bool ChildProcess::running() {
   pid = -1;
   return false;
 }
+
+unsigned long ChildProcess::id() const { return pid > 0 ? static_cast<unsigned long>(pid) : 0; }
 
 void ChildProcess::kill() {
   if (pid > 0) {

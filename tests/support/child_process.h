@@ -28,6 +28,8 @@ public:
              const std::string &output_file, const std::string &error_file);
   bool running();
   void kill();
+  // The operating system's process id, or 0 when none is running.
+  unsigned long id() const;
 
 private:
 #ifdef _WIN32
