@@ -35,4 +35,13 @@ bool take(Fault fault) {
   return false;
 }
 
+int take_send_failure() {
+  constexpr int interrupted = 10004;         // WSAEINTR
+  constexpr int network_unreachable = 10051; // WSAENETUNREACH
+  if (take(Fault::send_interrupt)) {
+    return interrupted;
+  }
+  return take(Fault::send) ? network_unreachable : 0;
+}
+
 } // namespace platform::faults

@@ -21,5 +21,8 @@ void disarm_all();
 
 // For the platform layer: true when this call is to fail.
 bool take(Fault fault);
+// For the platform layer's sends: the Winsock error code of an armed send
+// failure (WSAEINTR or WSAENETUNREACH), or 0 when the send is to go ahead.
+int take_send_failure();
 
 } // namespace platform::faults

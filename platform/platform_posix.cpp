@@ -23,7 +23,6 @@ constexpr int wsa_host_not_found = 11001;
 constexpr int wsa_try_again = 11002;
 constexpr int wsa_no_recovery = 11003;
 constexpr int wsa_connection_refused = 10061;
-constexpr int wsa_network_unreachable = 10051;
 
 std::atomic<int> startups{0};
 thread_local int last_error = 0;
@@ -191,14 +190,15 @@ int getsockname(SocketHandle handle, sockaddr *address, int *length) {
 
 namespace {
 
-int injected_send_failure() {
-  if (faults::take(faults::Fault::send_interrupt)) {
-    return fail(WSAEINTR);
+// What Winsock checks before a send reaches the network; 0 lets it go on.
+int refuse_send(int size) {
+  if (!started()) {
+    return fail(WSANOTINITIALISED);
   }
-  if (faults::take(faults::Fault::send)) {
-    return fail(wsa_network_unreachable);
+  if (const int injected = faults::take_send_failure()) {
+    return fail(injected);
   }
-  return 0;
+  return size < 0 ? fail(WSAEINVAL) : 0;
 }
 
 int sent_count(ssize_t sent) { return sent < 0 ? fail_with_errno() : static_cast<int>(sent); }
@@ -206,28 +206,16 @@ int sent_count(ssize_t sent) { return sent < 0 ? fail_with_errno() : static_cast
 } // namespace
 
 int send(SocketHandle handle, const void *payload, int size, int flags) {
-  if (!started()) {
-    return fail(WSANOTINITIALISED);
-  }
-  if (injected_send_failure() != 0) {
+  if (refuse_send(size) != 0) {
     return SOCKET_ERROR;
-  }
-  if (size < 0) {
-    return fail(WSAEINVAL);
   }
   return sent_count(::send(handle, payload, static_cast<std::size_t>(size), flags | MSG_NOSIGNAL));
 }
 
 int sendto(SocketHandle handle, const void *payload, int size, int flags, const sockaddr *address,
            int length) {
-  if (!started()) {
-    return fail(WSANOTINITIALISED);
-  }
-  if (injected_send_failure() != 0) {
+  if (refuse_send(size) != 0) {
     return SOCKET_ERROR;
-  }
-  if (size < 0) {
-    return fail(WSAEINVAL);
   }
   return sent_count(::sendto(handle, payload, static_cast<std::size_t>(size), flags | MSG_NOSIGNAL,
                              address, static_cast<socklen_t>(length)));

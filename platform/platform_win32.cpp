@@ -21,13 +21,8 @@ int fail(int winsock_code) {
 SOCKET native(SocketHandle handle) { return static_cast<SOCKET>(handle); }
 
 int injected_send_failure() {
-  if (faults::take(faults::Fault::send_interrupt)) {
-    return fail(WSAEINTR);
-  }
-  if (faults::take(faults::Fault::send)) {
-    return fail(WSAENETUNREACH);
-  }
-  return 0;
+  const int injected = faults::take_send_failure();
+  return injected != 0 ? fail(injected) : 0;
 }
 
 } // namespace
