@@ -60,11 +60,11 @@ bool bare_socket_calls(const addrinfo &hints) {
     return false;
   }
   const int handle = socket(result->ai_family, result->ai_socktype, result->ai_protocol);
-  connect(handle, result->ai_addr, result->ai_addrlen);
+  const bool connected = connect(handle, result->ai_addr, result->ai_addrlen) == 0;
   benchmark::DoNotOptimize(send(handle, packet, sizeof packet, 0));
   close(handle);
   freeaddrinfo(result);
-  return true;
+  return connected;
 }
 
 void BM_BareSocketCalls(benchmark::State &state) {
@@ -72,7 +72,7 @@ void BM_BareSocketCalls(benchmark::State &state) {
   const std::uint64_t before = allocations_so_far();
   for (auto _ : state) {
     if (!bare_socket_calls(hints)) {
-      state.SkipWithError("localhost does not resolve");
+      state.SkipWithError("cannot reach localhost:7040");
       break;
     }
   }
@@ -88,8 +88,13 @@ void BM_SendOnConnectedSocket(benchmark::State &state) {
     return;
   }
   const int handle = socket(result->ai_family, result->ai_socktype, result->ai_protocol);
-  connect(handle, result->ai_addr, result->ai_addrlen);
+  const bool connected = connect(handle, result->ai_addr, result->ai_addrlen) == 0;
   freeaddrinfo(result);
+  if (!connected) {
+    state.SkipWithError("cannot connect to localhost:7040");
+    close(handle);
+    return;
+  }
   for (auto _ : state) {
     benchmark::DoNotOptimize(send(handle, packet, sizeof packet, 0));
   }
@@ -115,7 +120,8 @@ void BM_HandlerVersusBarePaired(benchmark::State &state) {
     bare_ns.push_back(std::chrono::duration<double, std::nano>(end - middle).count());
   }
   const auto median = [](std::vector<double> &values) {
-    std::nth_element(values.begin(), values.begin() + values.size() / 2, values.end());
+    const auto middle = values.begin() + static_cast<std::ptrdiff_t>(values.size() / 2);
+    std::nth_element(values.begin(), middle, values.end());
     return values[values.size() / 2];
   };
   const double handler = median(handler_ns);

@@ -145,8 +145,9 @@ TEST(Process, FourDeliveryThreadsLoseNothing) {
   }
   BridgeRun run(script, "1", std::to_string(threads));
   ASSERT_TRUE(run.started);
-  const std::vector<Datagram> arrived = receive_count(receiver, threads * lines);
-  ASSERT_EQ(arrived.size(), static_cast<std::size_t>(threads * lines));
+  const std::size_t expected = std::size_t{threads} * lines;
+  const std::vector<Datagram> arrived = receive_count(receiver, expected);
+  ASSERT_EQ(arrived.size(), expected);
 
   std::map<std::int32_t, int> joystick_x;
   int empty_bundles = 0;
