@@ -284,9 +284,9 @@ void deliver(RingEventCallback handler, int thread_index,
   }
 }
 
-// Runs on a thread of its own so that QorInitialize returns at once even
-// while standard input is read.
-void start_deliveries(RingEventCallback handler) {
+// The first delivery thread starts the others, so that QorInitialize returns
+// at once even while standard input is read for them.
+void first_delivery(RingEventCallback handler) {
   const Settings &settings = Simulator::get().settings();
   std::shared_ptr<const std::string> shared_input;
   if (settings.script == "-" && settings.threads > 1) {
@@ -294,13 +294,14 @@ void start_deliveries(RingEventCallback handler) {
     all << std::cin.rdbuf();
     shared_input = std::make_shared<const std::string>(all.str());
   }
-  for (int i = 0; i < settings.threads; ++i) {
+  for (int i = 1; i < settings.threads; ++i) {
     try {
       std::thread(deliver, handler, i, shared_input).detach();
     } catch (const std::exception &error) {
       std::fprintf(stderr, "ringsim: cannot start delivery thread: %s\n", error.what());
     }
   }
+  deliver(handler, 0, shared_input);
 }
 
 } // namespace
@@ -313,7 +314,7 @@ VANTREL_API void QorInitialize(RingEventCallback handler) {
     return;
   }
   try {
-    std::thread(start_deliveries, handler).detach();
+    std::thread(first_delivery, handler).detach();
   } catch (const std::exception &error) {
     std::fprintf(stderr, "ringsim: cannot start delivery: %s\n", error.what());
   }
