@@ -58,9 +58,13 @@ UdpReceiver::UdpReceiver(std::uint16_t port) {
   }
   handle = static_cast<std::intptr_t>(s);
   // A large buffer so that bursts wait for the test instead of being dropped.
+  // Linux caps SO_RCVBUF at a system limit that root may exceed.
   const int buffer_size = 8 * 1024 * 1024;
   setsockopt(s, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char *>(&buffer_size),
              sizeof buffer_size);
+#ifdef SO_RCVBUFFORCE
+  setsockopt(s, SOL_SOCKET, SO_RCVBUFFORCE, &buffer_size, sizeof buffer_size);
+#endif
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_port = htons(port);
