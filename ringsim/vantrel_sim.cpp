@@ -96,8 +96,9 @@ public:
       return;
     }
     if (log_file == nullptr) {
-      // Binary, so that the log has LF line ends on every platform.
-      log_file = std::fopen(settings_.log_path.c_str(), "ab");
+      // A fresh log for every run; binary, so that lines end in LF on every
+      // platform.
+      log_file = std::fopen(settings_.log_path.c_str(), "wb");
       if (log_file == nullptr) {
         std::fprintf(stderr, "ringsim: cannot write %s: %s\n", settings_.log_path.c_str(),
                      std::strerror(errno));
