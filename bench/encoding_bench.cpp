@@ -82,7 +82,7 @@ void keep(const unsigned char *bytes, std::size_t size) {
   benchmark::DoNotOptimize(size);
 }
 
-template <typename Build> void run(benchmark::State &state, Build build) {
+template <typename Build> void BM_Encode(benchmark::State &state, Build build) {
   const std::uint64_t before = allocations_so_far();
   for (auto _ : state) {
     build();
@@ -91,31 +91,12 @@ template <typename Build> void run(benchmark::State &state, Build build) {
       static_cast<double>(allocations_so_far() - before) / static_cast<double>(state.iterations());
 }
 
-void BM_Ours_ThreeFloats76(benchmark::State &state) {
-  run(state, [] { ours_three_floats(keep); });
-}
-void BM_Liblo_ThreeFloats76(benchmark::State &state) {
-  run(state, [] { liblo_bundle(true, keep); });
-}
-void BM_Oscpack_ThreeFloats76(benchmark::State &state) {
-  run(state, [] { oscpack_bundle(true, keep); });
-}
-void BM_Ours_OneInt36(benchmark::State &state) {
-  run(state, [] { ours_one_int(keep); });
-}
-void BM_Liblo_OneInt36(benchmark::State &state) {
-  run(state, [] { liblo_bundle(false, keep); });
-}
-void BM_Oscpack_OneInt36(benchmark::State &state) {
-  run(state, [] { oscpack_bundle(false, keep); });
-}
-
-BENCHMARK(BM_Ours_ThreeFloats76);
-BENCHMARK(BM_Liblo_ThreeFloats76);
-BENCHMARK(BM_Oscpack_ThreeFloats76);
-BENCHMARK(BM_Ours_OneInt36);
-BENCHMARK(BM_Liblo_OneInt36);
-BENCHMARK(BM_Oscpack_OneInt36);
+BENCHMARK_CAPTURE(BM_Encode, Ours_ThreeFloats76, [] { ours_three_floats(keep); });
+BENCHMARK_CAPTURE(BM_Encode, Liblo_ThreeFloats76, [] { liblo_bundle(true, keep); });
+BENCHMARK_CAPTURE(BM_Encode, Oscpack_ThreeFloats76, [] { oscpack_bundle(true, keep); });
+BENCHMARK_CAPTURE(BM_Encode, Ours_OneInt36, [] { ours_one_int(keep); });
+BENCHMARK_CAPTURE(BM_Encode, Liblo_OneInt36, [] { liblo_bundle(false, keep); });
+BENCHMARK_CAPTURE(BM_Encode, Oscpack_OneInt36, [] { oscpack_bundle(false, keep); });
 
 bool same_bytes_everywhere() {
   std::vector<Bytes> packets;
