@@ -75,7 +75,7 @@ Result run(std::size_t events, long interval_us, bool stamped, const Progress &p
     return result;
   }
   ChildProcess bridge;
-  if (!bridge.start(program_beside_tests("ring2osc"), {}, "", "")) {
+  if (!bridge.start(program_beside_tests("ring2osc"), {})) {
     std::fprintf(stderr, "cannot start ring2osc\n");
     return result;
   }
@@ -128,7 +128,7 @@ Result run(std::size_t events, long interval_us, bool stamped, const Progress &p
   }
   std::sort(result.latencies_us.begin(), result.latencies_us.end());
   for (const char *name : {"RINGSIM_EVENTS", "RINGSIM_INTERVAL_US", "RINGSIM_STAMPS"}) {
-    unset_environment(name);
+    set_environment(name, "");
   }
   std::remove(script_path.c_str());
   std::remove(stamps_path.c_str());

@@ -6,6 +6,11 @@
 
 namespace {
 
+// The SDK's thread has a stack of unknown size: an event's objects (the
+// transport, the writer and up to three messages) stay small.
+static_assert(sizeof(UdpTransport) + sizeof(OscPacketWriter) + 3 * sizeof(OscMessage) <= 2048,
+              "one event's objects must fit in 2 KiB of stack");
+
 constexpr std::int32_t subscribe_kind = 11;
 constexpr std::int32_t subscription_codes[] = {2, 3, 4, 1, 10, 5, 6};
 

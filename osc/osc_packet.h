@@ -10,7 +10,6 @@
 #include <string>
 #include <type_traits>
 #include <utility>
-#include <vector>
 
 // Every piece of an OSC packet starts on a 4-byte boundary.
 inline std::uint32_t round_up_4(std::uint32_t n) { return (n + 3U) & ~3U; }
@@ -49,74 +48,56 @@ private:
   std::uint64_t value_;
 };
 
-// A growable byte array whose growth hands out zero-filled room in one
-// memset, without std::vector's per-call resize machinery.
-class ByteVector {
-public:
-  explicit ByteVector(std::size_t capacity)
-      : storage(new unsigned char[capacity]), capacity_(capacity) {}
-  ByteVector(const ByteVector &) = delete;
-  ByteVector &operator=(const ByteVector &) = delete;
-
-  std::size_t size() const { return size_; }
-  std::size_t capacity() const { return capacity_; }
-  bool empty() const { return size_ == 0; }
-  unsigned char *data() { return storage.get(); }
-  const unsigned char *data() const { return storage.get(); }
-
-  void reserve(std::size_t capacity) {
-    if (capacity <= capacity_) {
-      return;
-    }
-    std::unique_ptr<unsigned char[]> larger(new unsigned char[capacity]);
-    if (size_ != 0) {
-      std::memcpy(larger.get(), storage.get(), size_);
-    }
-    storage = std::move(larger);
-    capacity_ = capacity;
-  }
-
-  unsigned char *grow_zeroed(std::size_t n) {
-    reserve(size_ + n);
-    unsigned char *added = storage.get() + size_;
-    std::memset(added, 0x00, n);
-    size_ += n;
-    return added;
-  }
-
-private:
-  std::unique_ptr<unsigned char[]> storage;
-  std::size_t size_ = 0;
-  std::size_t capacity_;
-};
-
+// A growable byte buffer whose length is always a multiple of 4. The first
+// 200 bytes live inside the object, more than any packet of the bridge needs
+// (76 bytes), so building an event's packet never touches the heap.
 class OscBuffer {
 public:
-  // Room for the largest packet the bridge sends (76 bytes) with margin, so
-  // building an event's packet never reallocates.
   static constexpr std::size_t reserved_bytes = 200;
 
-  OscBuffer() : data(reserved_bytes) {}
+  OscBuffer() = default;
   OscBuffer(const OscBuffer &) = delete;
   OscBuffer &operator=(const OscBuffer &) = delete;
 
   // Lengthens the buffer by n rounded up to 4 bytes, all zero, so whatever a
   // caller leaves unwritten is already the padding. The address stays valid
-  // until the next append.
+  // until the next append. Past the reserve, growth doubles the length needed.
   unsigned char *append_zeroed(std::uint32_t n) {
-    assert((data.size() & 3) == 0);
-    if (data.size() + n > data.capacity()) {
-      data.reserve(2 * (data.size() + n));
+    assert((length & 3) == 0);
+    const std::size_t added = round_up_4(n);
+    if (length + n > capacity_) {
+      grow(2 * (length + n));
     }
-    return data.grow_zeroed(round_up_4(n));
+    if (length + added > capacity_) {
+      grow(length + added);
+    }
+    unsigned char *first = data() + length;
+    std::memset(first, 0x00, added);
+    length += added;
+    return first;
   }
 
-  const unsigned char *bytes() const { return data.empty() ? nullptr : data.data(); }
-  std::uint32_t size() const { return static_cast<std::uint32_t>(data.size()); }
-  std::size_t capacity() const { return data.capacity(); }
+  const unsigned char *bytes() const { return length == 0 ? nullptr : data(); }
+  std::uint32_t size() const { return static_cast<std::uint32_t>(length); }
+  std::size_t capacity() const { return capacity_; }
 
 private:
-  ByteVector data;
+  unsigned char *data() { return heap ? heap.get() : reserve; }
+  const unsigned char *data() const { return heap ? heap.get() : reserve; }
+
+  // Leaves the buffer as it was when memory runs out.
+  void grow(std::size_t capacity) {
+    std::unique_ptr<unsigned char[]> larger(new unsigned char[capacity]);
+    std::memcpy(larger.get(), data(), length);
+    heap = std::move(larger);
+    capacity_ = capacity;
+  }
+
+  // Not zeroed here: every append zeroes what it adds.
+  unsigned char reserve[reserved_bytes];
+  std::unique_ptr<unsigned char[]> heap;
+  std::size_t length = 0;
+  std::size_t capacity_ = reserved_bytes;
 };
 
 class OscMessage {
@@ -179,27 +160,26 @@ public:
   OscPacketWriter &operator=(const OscPacketWriter &) = delete;
 
   OscPacketWriter &open_bundle(OscTimeTag time_tag) {
-    if (!open_bundles.empty()) {
+    if (open_bundles != 0) {
       // A nested bundle is an element and needs a size field ahead of it;
       // nothing fills it in because bundles are never closed.
       packet.append_zeroed(4);
     }
-    const std::uint32_t marker_offset = packet.size();
     std::memcpy(packet.append_zeroed(8), "#bundle", 8);
-    open_bundles.push_back(marker_offset);
+    ++open_bundles;
     put_big_endian(time_tag.value(), packet.append_zeroed(8));
     return *this;
   }
 
   OscPacketWriter &add_message(const OscMessage &message) {
     // Outside a bundle an OSC packet holds exactly one message.
-    if (packet.size() != 0 && open_bundles.empty()) {
+    if (packet.size() != 0 && open_bundles == 0) {
       if (error == 0) {
         error = error_message_outside_bundle;
       }
       return *this;
     }
-    message.write_to(packet, !open_bundles.empty());
+    message.write_to(packet, open_bundles != 0);
     return *this;
   }
 
@@ -210,7 +190,9 @@ public:
   std::int32_t error_code() const { return error; }
 
 private:
-  std::vector<std::uint32_t> open_bundles; // offsets of the "#bundle" markers
+  // How many bundles are open. Nothing closes a bundle, so where each one
+  // starts is never needed.
+  std::uint32_t open_bundles = 0;
   OscBuffer packet;
   std::int32_t error = 0;
 };

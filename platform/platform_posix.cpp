@@ -4,7 +4,7 @@
 // from WSAGetLastError, and getaddrinfo answering with those codes.
 #ifndef _WIN32
 
-#include "platform/fault_injection.h"
+#include "platform/fault_point.h"
 #include "platform/platform.h"
 
 #include <atomic>
@@ -23,6 +23,8 @@ constexpr int wsa_host_not_found = 11001;
 constexpr int wsa_try_again = 11002;
 constexpr int wsa_no_recovery = 11003;
 constexpr int wsa_connection_refused = 10061;
+constexpr int wsa_network_unreachable = 10051;
+constexpr int wsa_too_many_sockets = 10024;
 
 std::atomic<int> startups{0};
 thread_local int last_error = 0;
@@ -34,12 +36,12 @@ struct ErrnoCode {
 
 constexpr ErrnoCode errno_codes[] = {
     {EINTR, WSAEINTR},        {EBADF, 10009},         {EACCES, 10013},
-    {EFAULT, WSAEFAULT},      {EINVAL, WSAEINVAL},    {EMFILE, 10024},
+    {EFAULT, WSAEFAULT},      {EINVAL, WSAEINVAL},    {EMFILE, wsa_too_many_sockets},
     {EWOULDBLOCK, 10035},     {EAGAIN, 10035},        {ENOTSOCK, 10038},
     {EDESTADDRREQ, 10039},    {EMSGSIZE, 10040},      {EPROTOTYPE, 10041},
     {EPROTONOSUPPORT, 10043}, {EOPNOTSUPP, 10045},    {EAFNOSUPPORT, 10047},
     {EADDRINUSE, 10048},      {EADDRNOTAVAIL, 10049}, {ENETDOWN, 10050},
-    {ENETUNREACH, 10051},     {ECONNRESET, 10054},    {ENOBUFS, 10055},
+    {ENETUNREACH, wsa_network_unreachable},     {ECONNRESET, 10054},    {ENOBUFS, 10055},
     {EISCONN, 10056},         {ENOTCONN, 10057},      {ECONNREFUSED, wsa_connection_refused},
     {EHOSTUNREACH, 10065},
 };
@@ -89,7 +91,7 @@ bool started() { return startups.load() > 0; }
 } // namespace
 
 int WSAStartup(std::uint16_t version, WSADATA *data) {
-  if (faults::take(faults::Fault::startup)) {
+  if (fault_armed(FaultPoint::startup)) {
     return WSASYSNOTREADY;
   }
   if (data == nullptr) {
@@ -128,7 +130,7 @@ int getaddrinfo(const char *host, const char *service, const addrinfo *hints, ad
     fail(WSANOTINITIALISED);
     return WSANOTINITIALISED;
   }
-  if (faults::take(faults::Fault::resolve)) {
+  if (fault_armed(FaultPoint::resolve)) {
     fail(wsa_host_not_found);
     return wsa_host_not_found;
   }
@@ -151,6 +153,9 @@ SocketHandle socket(int family, int type, int protocol) {
   if (!started()) {
     return fail(WSANOTINITIALISED);
   }
+  if (fault_armed(FaultPoint::socket)) {
+    return fail(wsa_too_many_sockets);
+  }
   // Sockets are not handed down to programs the host process starts.
   const int handle = ::socket(family, type | SOCK_CLOEXEC, protocol);
   return handle < 0 ? fail_with_errno() : handle;
@@ -167,7 +172,7 @@ int connect(SocketHandle handle, const sockaddr *address, int length) {
   if (!started()) {
     return fail(WSANOTINITIALISED);
   }
-  if (faults::take(faults::Fault::connect)) {
+  if (fault_armed(FaultPoint::connect)) {
     return fail(wsa_connection_refused);
   }
   return ::connect(handle, address, static_cast<socklen_t>(length)) == 0 ? 0 : fail_with_errno();
@@ -195,8 +200,11 @@ int refuse_send(int size) {
   if (!started()) {
     return fail(WSANOTINITIALISED);
   }
-  if (const int injected = faults::take_send_failure()) {
-    return fail(injected);
+  if (fault_armed(FaultPoint::send_interrupt)) {
+    return fail(WSAEINTR);
+  }
+  if (fault_armed(FaultPoint::send)) {
+    return fail(wsa_network_unreachable);
   }
   return size < 0 ? fail(WSAEINVAL) : 0;
 }

@@ -1,8 +1,8 @@
-// The real Winsock 2.2 and Sleep, with the handle kept as an int and the
-// test-only fault switches in front.
+// The real Winsock 2.2 and Sleep, with the handle kept as an int; test builds
+// put the fault switches in front.
 #ifdef _WIN32
 
-#include "platform/fault_injection.h"
+#include "platform/fault_point.h"
 #include "platform/platform.h"
 
 #include <atomic>
@@ -21,14 +21,16 @@ int fail(int winsock_code) {
 SOCKET native(SocketHandle handle) { return static_cast<SOCKET>(handle); }
 
 int injected_send_failure() {
-  const int injected = faults::take_send_failure();
-  return injected != 0 ? fail(injected) : 0;
+  if (fault_armed(FaultPoint::send_interrupt)) {
+    return fail(WSAEINTR);
+  }
+  return fault_armed(FaultPoint::send) ? fail(WSAENETUNREACH) : 0;
 }
 
 } // namespace
 
 int WSAStartup(std::uint16_t version, WSADATA *data) {
-  if (faults::take(faults::Fault::startup)) {
+  if (fault_armed(FaultPoint::startup)) {
     return WSASYSNOTREADY;
   }
   const int status = ::WSAStartup(version, data);
@@ -49,7 +51,7 @@ int WSACleanup() {
 int WSAGetLastError() { return ::WSAGetLastError(); }
 
 int getaddrinfo(const char *host, const char *service, const addrinfo *hints, addrinfo **result) {
-  if (faults::take(faults::Fault::resolve)) {
+  if (fault_armed(FaultPoint::resolve)) {
     fail(WSAHOST_NOT_FOUND);
     return WSAHOST_NOT_FOUND;
   }
@@ -63,6 +65,9 @@ void freeaddrinfo(addrinfo *result) {
 }
 
 SocketHandle socket(int family, int type, int protocol) {
+  if (fault_armed(FaultPoint::socket)) {
+    return fail(WSAEMFILE);
+  }
   const SOCKET handle = ::socket(family, type, protocol);
   return handle == INVALID_SOCKET ? -1 : static_cast<SocketHandle>(handle);
 }
@@ -72,7 +77,7 @@ int bind(SocketHandle handle, const sockaddr *address, int length) {
 }
 
 int connect(SocketHandle handle, const sockaddr *address, int length) {
-  if (faults::take(faults::Fault::connect)) {
+  if (fault_armed(FaultPoint::connect)) {
     return fail(WSAECONNREFUSED);
   }
   return ::connect(native(handle), address, length);

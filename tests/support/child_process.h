@@ -2,6 +2,7 @@
 // the only way the bridge ever ends.
 #pragma once
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -11,25 +12,30 @@ std::string program_beside_tests(const std::string &name);
 std::string temporary_path(const std::string &stem);
 std::string read_file(const std::string &path);
 void write_file(const std::string &path, const std::string &text);
-
+// An empty value unsets the variable.
 void set_environment(const std::string &name, const std::string &value);
-void unset_environment(const std::string &name);
+
+// Files for the child's standard streams; empty: input from the null device,
+// output and errors inherited.
+struct Redirects {
+  std::string in, out, err;
+};
 
 class ChildProcess {
 public:
   ChildProcess() = default;
-  ~ChildProcess();
+  ~ChildProcess() { kill(); }
   ChildProcess(const ChildProcess &) = delete;
   ChildProcess &operator=(const ChildProcess &) = delete;
 
-  // Runs `program` with `arguments`, its standard output and error going to
-  // the files named (empty: inherited) and its standard input empty.
   bool start(const std::string &program, const std::vector<std::string> &arguments,
-             const std::string &output_file, const std::string &error_file);
+             const Redirects &files = {});
   bool running();
   void kill();
   // The operating system's process id, or 0 when none is running.
   unsigned long id() const;
+  // Processor time used so far, user and system together.
+  double cpu_seconds() const;
 
 private:
 #ifdef _WIN32
@@ -37,4 +43,20 @@ private:
 #else
   int pid = -1;
 #endif
+};
+
+// ring2osc playing `script` on the simulated ring, with RINGSIM_* settings
+// (RINGSIM_EVENTS "-": the script on standard input; "": demo). Output and
+// errors go to files; the process ends and the files go when this does.
+class BridgeRun {
+public:
+  explicit BridgeRun(const std::string &script, std::map<std::string, std::string> settings = {});
+  ~BridgeRun();
+  BridgeRun(const BridgeRun &) = delete;
+  BridgeRun &operator=(const BridgeRun &) = delete;
+
+  std::string script_path, log_path, out_path, err_path;
+  std::map<std::string, std::string> settings;
+  ChildProcess process;
+  bool started = false;
 };

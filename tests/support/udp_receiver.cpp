@@ -7,8 +7,8 @@
 #include <winsock2.h>
 #include <ws2tcpip.h>
 using NativeSocket = SOCKET;
-constexpr NativeSocket no_socket = INVALID_SOCKET;
-void close_native(NativeSocket s) { closesocket(s); }
+int poll(WSAPOLLFD *entries, ULONG count, INT timeout) { return WSAPoll(entries, count, timeout); }
+using pollfd = WSAPOLLFD;
 #else
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -16,34 +16,12 @@ void close_native(NativeSocket s) { closesocket(s); }
 #include <sys/socket.h>
 #include <unistd.h>
 using NativeSocket = int;
-constexpr NativeSocket no_socket = -1;
-void close_native(NativeSocket s) { close(s); }
+int closesocket(NativeSocket s) { return close(s); }
 #endif
-
-#include <cstring>
 
 namespace {
 
-constexpr std::size_t largest_datagram = 65536;
-
 NativeSocket native(std::intptr_t handle) { return static_cast<NativeSocket>(handle); }
-
-bool wait_readable(NativeSocket s, std::chrono::milliseconds timeout) {
-#ifdef _WIN32
-  fd_set readable;
-  FD_ZERO(&readable);
-  FD_SET(s, &readable);
-  timeval limit{};
-  limit.tv_sec = static_cast<long>(timeout.count() / 1000);
-  limit.tv_usec = static_cast<long>((timeout.count() % 1000) * 1000);
-  return select(0, &readable, nullptr, nullptr, &limit) == 1;
-#else
-  pollfd entry{};
-  entry.fd = s;
-  entry.events = POLLIN;
-  return poll(&entry, 1, static_cast<int>(timeout.count())) == 1;
-#endif
-}
 
 } // namespace
 
@@ -53,11 +31,8 @@ UdpReceiver::UdpReceiver(std::uint16_t port) {
   WSAStartup(0x0202, &data);
 #endif
   const NativeSocket s = ::socket(AF_INET, SOCK_DGRAM, 0);
-  if (s == no_socket) {
-    return;
-  }
   handle = static_cast<std::intptr_t>(s);
-  // A large buffer so that bursts wait for the test instead of being dropped.
+  // A large buffer so that bursts wait for the test instead of being dropped;
   // Linux caps SO_RCVBUF at a system limit that root may exceed.
   const int buffer_size = 8 * 1024 * 1024;
   setsockopt(s, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char *>(&buffer_size),
@@ -69,44 +44,39 @@ UdpReceiver::UdpReceiver(std::uint16_t port) {
   address.sin_family = AF_INET;
   address.sin_port = htons(port);
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (::bind(s, reinterpret_cast<const sockaddr *>(&address), sizeof address) != 0) {
-    return;
+  socklen_t length = sizeof address;
+  if (::bind(s, reinterpret_cast<const sockaddr *>(&address), sizeof address) == 0 &&
+      getsockname(s, reinterpret_cast<sockaddr *>(&address), &length) == 0) {
+    bound_port = ntohs(address.sin_port);
   }
-  sockaddr_in bound{};
-  socklen_t length = sizeof bound;
-  getsockname(s, reinterpret_cast<sockaddr *>(&bound), &length);
-  bound_port = ntohs(bound.sin_port);
-  open = true;
 }
 
 UdpReceiver::~UdpReceiver() {
-  if (handle != -1) {
-    close_native(native(handle));
-  }
+  closesocket(native(handle));
 #ifdef _WIN32
   WSACleanup();
 #endif
 }
 
 bool UdpReceiver::receive(Datagram &datagram, std::chrono::milliseconds timeout) {
-  if (!open || !wait_readable(native(handle), timeout)) {
+  pollfd entry{};
+  entry.fd = native(handle);
+  entry.events = POLLIN;
+  if (!is_open() || poll(&entry, 1, static_cast<int>(timeout.count())) != 1) {
     return false;
   }
-  datagram.resize(largest_datagram);
+  datagram.resize(65536);
   const auto received = ::recv(native(handle), reinterpret_cast<char *>(datagram.data()),
                                static_cast<int>(datagram.size()), 0);
-  if (received < 0) {
-    datagram.clear();
-    return false;
-  }
-  datagram.resize(static_cast<std::size_t>(received));
-  return true;
+  datagram.resize(received > 0 ? static_cast<std::size_t>(received) : 0);
+  return received >= 0;
 }
 
-std::vector<Datagram> UdpReceiver::receive_all(std::chrono::milliseconds quiet) {
+std::vector<Datagram> UdpReceiver::receive_all(std::size_t count, std::chrono::milliseconds first,
+                                               std::chrono::milliseconds quiet) {
   std::vector<Datagram> all;
   Datagram datagram;
-  while (receive(datagram, quiet)) {
+  while (receive(datagram, all.size() < count ? first : quiet)) {
     all.push_back(datagram);
   }
   return all;

@@ -16,16 +16,17 @@ public:
   UdpReceiver(const UdpReceiver &) = delete;
   UdpReceiver &operator=(const UdpReceiver &) = delete;
 
-  bool is_open() const { return open; }
+  bool is_open() const { return bound_port != 0; }
   std::uint16_t port() const { return bound_port; }
 
   // One datagram, or false when none arrives within `timeout`.
   bool receive(Datagram &datagram, std::chrono::milliseconds timeout);
-  // Everything that arrives until `quiet` passes without a datagram.
-  std::vector<Datagram> receive_all(std::chrono::milliseconds quiet);
+  // `count` datagrams, each waited for up to `first` (generous: Wine starts
+  // slowly), then whatever else comes before `quiet` passes without one.
+  std::vector<Datagram> receive_all(std::size_t count, std::chrono::milliseconds first,
+                                    std::chrono::milliseconds quiet);
 
 private:
   std::intptr_t handle = -1;
-  bool open = false;
   std::uint16_t bound_port = 0;
 };
