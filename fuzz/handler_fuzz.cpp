@@ -21,15 +21,11 @@ std::uint32_t read_u32(const unsigned char *p) {
          std::uint32_t{p[3]};
 }
 
-// Skips an OSC string: its characters, then 1 to 4 NULs up to a multiple of 4.
+// Past an OSC string: its characters, then 1 to 4 NULs up to a multiple of 4.
 const unsigned char *skip_string(const unsigned char *at, const unsigned char *end) {
-  const auto *nul = static_cast<const unsigned char *>(std::memchr(at, 0, end - at));
-  require(nul != nullptr);
+  const unsigned char *nul = std::find(at, end, 0);
   const unsigned char *next = at + ((nul - at) / 4 + 1) * 4;
-  require(next <= end);
-  for (const unsigned char *p = nul; p < next; ++p) {
-    require(*p == 0);
-  }
+  require(next <= end && std::all_of(nul, next, [](unsigned char c) { return c == 0; }));
   return next;
 }
 
@@ -37,13 +33,12 @@ const unsigned char *skip_string(const unsigned char *at, const unsigned char *e
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
   RingEvent event{};
-  std::memcpy(&event, data, size < sizeof event ? size : sizeof event);
+  std::memcpy(&event, data, std::min(size, sizeof event));
   std::uint32_t fields[sizeof event / 4];
   std::memcpy(fields, &event, sizeof event);
 
   OscPacketWriter pkt;
-  pkt.open_bundle(OscTimeTag::immediate());
-  add_event_messages(event, pkt);
+  add_event_messages(event, pkt.open_bundle(OscTimeTag::immediate()));
   const unsigned char *at = pkt.packet_bytes();
   const unsigned char *end = at + pkt.packet_size();
   require(pkt.packet_size() >= 16 && std::memcmp(at, "#bundle\0\0\0\0\0\0\0\0\1", 16) == 0);
@@ -52,11 +47,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     require(end - at >= 4);
     const unsigned char *element_end = at + 4 + read_u32(at);
     require(element_end <= end);
-    at = skip_string(at + 4, element_end);
-    require(element_end - at >= 4 && (at[1] == 'f' || at[1] == 'i'));
-    at = skip_string(at, element_end);
-    require(element_end - at == 4);
-    require(std::find(fields, fields + sizeof event / 4, read_u32(at)) != fields + sizeof event / 4);
+    const unsigned char *tags = skip_string(at + 4, element_end);
+    require(tags[0] == ',' && (tags[1] == 'f' || tags[1] == 'i') && tags[2] == 0);
+    at = skip_string(tags, element_end);
+    require(element_end - at == 4 && std::count(fields, std::end(fields), read_u32(at)) != 0);
     at = element_end;
   }
   require(messages <= 3);

@@ -28,11 +28,12 @@ TEST(OscMessage, StringsEndInOneToFourNuls) {
   const Case cases[] = {
       {"/ab", 0, {0, 0, 0, 8, '/', 'a', 'b', 0, ',', 0, 0, 0}},
       {"/a/x", 0, {0, 0, 0, 12, '/', 'a', '/', 'x', 0, 0, 0, 0, ',', 0, 0, 0}},
-      {"/gest", 1, {0, 0, 0, 16, '/', 'g', 'e', 's', 't', 0, 0, 0, ',', 'f', 0, 0, 0x3F, 0x80, 0, 0}},
-      {"/ab/cd", 2, {0, 0, 0, 20, '/',  'a',  'b', '/', 'c',  'd',  0, 0,
-                     ',', 'f', 'f', 0, 0x3F, 0x80, 0,   0,   0x3F, 0x80, 0, 0}},
-      {"/a", 3, {0,   0,   0,   24,  '/', 'a', 0, 0, ',', 'f', 'f', 'f', 0,    0,    0, 0,
-                 0x3F, 0x80, 0, 0,   0x3F, 0x80, 0, 0, 0x3F, 0x80, 0, 0}},
+      {"/gest", 1, {0, 0, 0,   16,  '/', 'g', 'e',  's',  't', 0,
+                    0, 0, ',', 'f', 0,   0,   0x3F, 0x80, 0,   0}},
+      {"/ab/cd", 2, {0,   0,   0,   20, '/',  'a',  'b', '/', 'c',  'd',  0, 0,
+                     ',', 'f', 'f', 0,  0x3F, 0x80, 0,   0,   0x3F, 0x80, 0, 0}},
+      {"/a", 3, {0, 0, 0,    24,   '/', 'a', 0,    0,    ',', 'f', 'f',  'f',  0, 0,
+                 0, 0, 0x3F, 0x80, 0,   0,   0x3F, 0x80, 0,   0,   0x3F, 0x80, 0, 0}},
   };
   for (const Case &c : cases) {
     OscMessage message(c.address, OscTimeTag(0x0102030405060708));
@@ -49,9 +50,8 @@ TEST(OscPacketWriter, NestedBundleHasAZeroSizeFieldAndItsOwnTimeTag) {
   OscPacketWriter writer;
   EXPECT_EQ(packet_of(writer), Bytes{});
   writer.open_bundle(OscTimeTag::immediate()).open_bundle(OscTimeTag(0x0102030405060708));
-  const Bytes expected = {'#', 'b', 'u', 'n', 'd', 'l', 'e', 0, 0,   0,   0,   0,   0,   0,
-                          0,   1,   0,   0,   0,   0,   '#', 'b', 'u', 'n', 'd', 'l', 'e', 0,
-                          1,   2,   3,   4,   5,   6,   7,   8};
+  const Bytes expected = {'#', 'b', 'u', 'n', 'd', 'l', 'e', 0,   0,   0, 0, 0, 0, 0, 0, 1, 0, 0,
+                          0,   0,   '#', 'b', 'u', 'n', 'd', 'l', 'e', 0, 1, 2, 3, 4, 5, 6, 7, 8};
   EXPECT_EQ(packet_of(writer), expected);
 }
 
@@ -60,8 +60,8 @@ TEST(OscPacketWriter, AMessageAloneIsThePacketAndASecondIsErrorTenForGood) {
   message.add_int32(-2);
   OscPacketWriter writer;
   writer.add_message(message);
-  EXPECT_EQ(packet_of(writer), (Bytes{'/', 'a', '/', 'x', 0, 0, 0, 0, ',', 'i', 0, 0, 0xFF, 0xFF,
-                                      0xFF, 0xFE}));
+  EXPECT_EQ(packet_of(writer),
+            (Bytes{'/', 'a', '/', 'x', 0, 0, 0, 0, ',', 'i', 0, 0, 0xFF, 0xFF, 0xFF, 0xFE}));
   EXPECT_EQ(writer.add_message(message).error_code(), 10);
   writer.open_bundle(OscTimeTag::immediate()).add_message(message);
   EXPECT_EQ(writer.error_code(), 10);

@@ -14,7 +14,7 @@ using namespace std::chrono_literals;
 TEST(Oscdump, DecodesTheBridgesBundles) {
   const std::string dump_path = temporary_path("oscdump");
   ChildProcess oscdump;
-  ASSERT_TRUE(oscdump.start(OSCDUMP_PROGRAM, {"-L", "7040"}, {"", dump_path, ""}));
+  ASSERT_TRUE(oscdump.start(OSCDUMP_PROGRAM, {"-L", "7040"}, {"", dump_path}));
   for (int i = 0; i < 500 && UdpReceiver(7040).is_open(); ++i) {
     std::this_thread::sleep_for(20ms); // until oscdump holds the port
   }

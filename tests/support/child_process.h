@@ -1,5 +1,6 @@
 // Starts a real program for process-level tests and ends it from outside,
-// the only way the bridge ever ends.
+// the only way the bridge ever ends. A Linux harness: the Windows bridge is
+// driven from here under Wine, sending to this machine's loopback.
 #pragma once
 
 #include <map>
@@ -15,10 +16,10 @@ void write_file(const std::string &path, const std::string &text);
 // An empty value unsets the variable.
 void set_environment(const std::string &name, const std::string &value);
 
-// Files for the child's standard streams; empty: input from the null device,
-// output and errors inherited.
+// Files for the child's standard input and for its output and errors
+// together; empty: input from the null device, output inherited.
 struct Redirects {
-  std::string in, out, err;
+  std::string in, out;
 };
 
 class ChildProcess {
@@ -38,16 +39,12 @@ public:
   double cpu_seconds() const;
 
 private:
-#ifdef _WIN32
-  void *process = nullptr;
-#else
   int pid = -1;
-#endif
 };
 
 // ring2osc playing `script` on the simulated ring, with RINGSIM_* settings
-// (RINGSIM_EVENTS "-": the script on standard input; "": demo). Output and
-// errors go to files; the process ends and the files go when this does.
+// (RINGSIM_EVENTS "-": the script on standard input; "": demo). What it
+// prints goes to a file; the process ends and the files go when this does.
 class BridgeRun {
 public:
   explicit BridgeRun(const std::string &script, std::map<std::string, std::string> settings = {});
@@ -55,7 +52,7 @@ public:
   BridgeRun(const BridgeRun &) = delete;
   BridgeRun &operator=(const BridgeRun &) = delete;
 
-  std::string script_path, log_path, out_path, err_path;
+  std::string script_path, log_path, out_path;
   std::map<std::string, std::string> settings;
   ChildProcess process;
   bool started = false;

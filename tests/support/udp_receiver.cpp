@@ -6,40 +6,35 @@
 #endif
 #include <winsock2.h>
 #include <ws2tcpip.h>
-using NativeSocket = SOCKET;
-int poll(WSAPOLLFD *entries, ULONG count, INT timeout) { return WSAPoll(entries, count, timeout); }
-using pollfd = WSAPOLLFD;
+#define poll WSAPoll
+constexpr int private_socket = 0;
 #else
 #include <arpa/inet.h>
-#include <netinet/in.h>
 #include <poll.h>
-#include <sys/socket.h>
 #include <unistd.h>
-using NativeSocket = int;
-int closesocket(NativeSocket s) { return close(s); }
+#define closesocket close
+// Not handed down to the programs a test starts, which may outlive it (wineserver).
+constexpr int private_socket = SOCK_CLOEXEC;
 #endif
-
-namespace {
-
-NativeSocket native(std::intptr_t handle) { return static_cast<NativeSocket>(handle); }
-
-} // namespace
 
 UdpReceiver::UdpReceiver(std::uint16_t port) {
 #ifdef _WIN32
   WSADATA data;
   WSAStartup(0x0202, &data);
 #endif
-  const NativeSocket s = ::socket(AF_INET, SOCK_DGRAM, 0);
+  const auto s = ::socket(AF_INET, SOCK_DGRAM | private_socket, 0);
   handle = static_cast<std::intptr_t>(s);
   // A large buffer so that bursts wait for the test instead of being dropped;
   // Linux caps SO_RCVBUF at a system limit that root may exceed.
   const int buffer_size = 8 * 1024 * 1024;
-  setsockopt(s, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char *>(&buffer_size),
-             sizeof buffer_size);
+  for (const int option : {SO_RCVBUF,
 #ifdef SO_RCVBUFFORCE
-  setsockopt(s, SOL_SOCKET, SO_RCVBUFFORCE, &buffer_size, sizeof buffer_size);
+                           SO_RCVBUFFORCE
 #endif
+       }) {
+    setsockopt(s, SOL_SOCKET, option, reinterpret_cast<const char *>(&buffer_size),
+               sizeof buffer_size);
+  }
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_port = htons(port);
@@ -52,7 +47,7 @@ UdpReceiver::UdpReceiver(std::uint16_t port) {
 }
 
 UdpReceiver::~UdpReceiver() {
-  closesocket(native(handle));
+  closesocket(static_cast<decltype(::socket(0, 0, 0))>(handle));
 #ifdef _WIN32
   WSACleanup();
 #endif
@@ -60,14 +55,13 @@ UdpReceiver::~UdpReceiver() {
 
 bool UdpReceiver::receive(Datagram &datagram, std::chrono::milliseconds timeout) {
   pollfd entry{};
-  entry.fd = native(handle);
+  entry.fd = static_cast<decltype(entry.fd)>(handle);
   entry.events = POLLIN;
   if (!is_open() || poll(&entry, 1, static_cast<int>(timeout.count())) != 1) {
     return false;
   }
   datagram.resize(65536);
-  const auto received = ::recv(native(handle), reinterpret_cast<char *>(datagram.data()),
-                               static_cast<int>(datagram.size()), 0);
+  const auto received = ::recv(entry.fd, reinterpret_cast<char *>(datagram.data()), 65536, 0);
   datagram.resize(received > 0 ? static_cast<std::size_t>(received) : 0);
   return received >= 0;
 }
