@@ -11,7 +11,8 @@
 // It writes to standard error only about its own input.
 #include "bridge/ring_sdk.h"
 #include "ringsim/demo_stream.h"
-#include "ringsim/script_parser.h"
+#include "ringsim/pacing.h"
+#include "ringsim/script_reader.h"
 
 #include <cerrno>
 #include <chrono>
@@ -34,6 +35,9 @@
 namespace {
 
 constexpr long long max_threads = 64;
+constexpr long long max_interval_us = 3'600'000'000; // an hour
+// Several threads each play all of standard input, so it is held in memory.
+constexpr std::size_t max_shared_input = 64 * 1024 * 1024;
 
 // Reads an integer setting; anything unset or unusable gives `fallback`.
 long long env_integer(const char *name, long long fallback, long long low, long long high) {
@@ -72,8 +76,8 @@ Settings read_settings() {
   if (const char *stamps = std::getenv("RINGSIM_STAMPS")) {
     settings.stamps_path = stamps;
   }
-  settings.interval = std::chrono::microseconds(
-      env_integer("RINGSIM_INTERVAL_US", 0, 0, std::chrono::microseconds::max().count() / 2));
+  settings.interval =
+      std::chrono::microseconds(env_integer("RINGSIM_INTERVAL_US", 0, 0, max_interval_us));
   settings.rings = static_cast<std::int32_t>(env_integer("RINGSIM_RINGS", 1, INT32_MIN, INT32_MAX));
   settings.threads = static_cast<int>(env_integer("RINGSIM_THREADS", 1, 1, max_threads));
   return settings;
@@ -157,24 +161,23 @@ private:
   std::FILE *log_file = nullptr;
 };
 
-// Paces events on an absolute schedule so that sleeping late does not slow
-// the whole script down.
+// Waits until each event is due; the first goes at once.
 class Pacer {
 public:
-  explicit Pacer(std::chrono::microseconds interval)
-      : interval(interval), next(std::chrono::steady_clock::now()) {}
+  explicit Pacer(std::chrono::steady_clock::duration interval)
+      : interval(interval), due(std::chrono::steady_clock::now()) {}
 
   void wait() {
     if (interval.count() == 0) {
       return;
     }
-    std::this_thread::sleep_until(next);
-    next += interval;
+    std::this_thread::sleep_until(due);
+    due = next_due(due, std::chrono::steady_clock::now(), interval);
   }
 
 private:
-  std::chrono::microseconds interval;
-  std::chrono::steady_clock::time_point next;
+  std::chrono::steady_clock::duration interval;
+  std::chrono::steady_clock::time_point due;
 };
 
 // When each event was handed over, for measuring the bridge's latency from
@@ -218,44 +221,55 @@ void play_script(RingEventCallback handler, std::istream &input, const std::stri
   const Settings &settings = Simulator::get().settings();
   Pacer pacer(settings.interval);
   Stamps stamps(first_thread ? settings.stamps_path : std::string());
-  std::string line;
+  ScriptReader reader(input);
   std::string reason;
-  for (unsigned long number = 1; std::getline(input, line); ++number) {
-    RingEvent event{};
-    switch (parse_script_line(line, event, reason)) {
-    case ScriptLine::event:
+  RingEvent event{};
+  for (;;) {
+    switch (reader.next(event, reason)) {
+    case ScriptReader::Outcome::event:
       pacer.wait();
       stamps.record();
       handler(event);
       break;
-    case ScriptLine::malformed:
+    case ScriptReader::Outcome::malformed:
       if (first_thread) {
-        std::fprintf(stderr, "ringsim: %s:%lu: %s\n", source.c_str(), number, reason.c_str());
+        std::fprintf(stderr, "ringsim: %s:%lu: %s\n", source.c_str(), reader.line_number(),
+                     reason.c_str());
       }
       break;
-    case ScriptLine::nothing:
+    case ScriptReader::Outcome::utf16:
+      if (first_thread) {
+        std::fprintf(stderr, "ringsim: %s: UTF-16 text; save the script as UTF-8\n",
+                     source.c_str());
+      }
       break;
+    case ScriptReader::Outcome::end:
+      stamps.write();
+      return;
     }
   }
-  stamps.write();
 }
 
-void play_demo(RingEventCallback handler) {
+void play_demo(RingEventCallback handler, bool first_thread) {
   RingEvent connected{};
   connected.kind = 11;
   handler(connected);
+  const std::int32_t rings = Simulator::get().settings().rings;
+  if (rings < 1 && first_thread) {
+    std::fprintf(stderr, "ringsim: demo waits: QorNumRings is %d, so nothing subscribes\n",
+                 static_cast<int>(rings));
+  }
   Simulator::get().wait_until_subscribed();
 
-  const auto period = std::chrono::milliseconds(demo_tick_ms);
-  auto next = std::chrono::steady_clock::now();
+  // Each tick's events go out together, one tick period apart.
+  Pacer pacer{std::chrono::milliseconds(demo_tick_ms)};
   RingEvent events[demo_max_events_per_tick];
   for (std::uint64_t tick = 0;; ++tick) {
+    pacer.wait();
     const int count = demo_tick_events(tick, events);
     for (int i = 0; i < count; ++i) {
       handler(events[i]);
     }
-    next += period;
-    std::this_thread::sleep_until(next);
   }
 }
 
@@ -266,7 +280,7 @@ void deliver(RingEventCallback handler, int thread_index,
   const std::string &script = Simulator::get().settings().script;
   const bool first_thread = thread_index == 0;
   if (script.empty()) {
-    play_demo(handler);
+    play_demo(handler, first_thread);
   } else if (shared_input) {
     std::istringstream input(*shared_input);
     play_script(handler, input, script, first_thread);
@@ -291,9 +305,18 @@ void first_delivery(RingEventCallback handler) {
   const Settings &settings = Simulator::get().settings();
   std::shared_ptr<const std::string> shared_input;
   if (settings.script == "-" && settings.threads > 1) {
-    std::ostringstream all;
-    all << std::cin.rdbuf();
-    shared_input = std::make_shared<const std::string>(all.str());
+    std::string all;
+    char chunk[64 * 1024];
+    while (all.size() < max_shared_input && std::cin.read(chunk, sizeof chunk).gcount() > 0) {
+      all.append(chunk, static_cast<std::size_t>(std::cin.gcount()));
+    }
+    if (all.size() > max_shared_input || std::cin.peek() != std::char_traits<char>::eof()) {
+      all.resize(max_shared_input);
+      std::fprintf(stderr,
+                   "ringsim: -: standard input is over 64 MiB; with RINGSIM_THREADS above 1 only "
+                   "its first 64 MiB play\n");
+    }
+    shared_input = std::make_shared<const std::string>(std::move(all));
   }
   for (int i = 1; i < settings.threads; ++i) {
     try {

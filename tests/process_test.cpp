@@ -102,11 +102,11 @@ TEST(Process, EveryKindArrivesByteForByte) {
             "ringsim: " + run.script_path + ":2: bad kind \"four\"\n");
 }
 
-TEST(Process, StandardInputForTwoThreadsWithoutRingsThenIdle) {
+TEST(Process, StandardInputForTwoThreadsWithoutRings) {
   UdpReceiver receiver(7040);
   ASSERT_TRUE(receiver.is_open());
-  BridgeRun run("11\n4 gest_value=1\n",
-                {{"RINGSIM_EVENTS", "-"}, {"RINGSIM_THREADS", "2"}, {"RINGSIM_RINGS", "0"}});
+  const BridgeRun run("11\n4 gest_value=1\n",
+                      {{"RINGSIM_EVENTS", "-"}, {"RINGSIM_THREADS", "2"}, {"RINGSIM_RINGS", "0"}});
   ASSERT_TRUE(run.started);
   std::vector<Datagram> arrived = receiver.receive_all(4, 10s, 300ms);
   const Datagram gesture = bundle({{"/gest", 'i', 1}});
@@ -115,10 +115,20 @@ TEST(Process, StandardInputForTwoThreadsWithoutRingsThenIdle) {
   std::sort(expected.begin(), expected.end());
   EXPECT_EQ(arrived, expected);
   EXPECT_EQ(read_file(run.log_path), "QorInitialize\nQorNumRings 0\nQorNumRings 0\n");
-  // Played out, the bridge only sleeps; it must not spin a core.
+}
+
+TEST(Process, DemoWithoutARingSaysSoAndTheBridgeIdles) {
+  UdpReceiver receiver(7040);
+  ASSERT_TRUE(receiver.is_open());
+  BridgeRun run("", {{"RINGSIM_EVENTS", ""}, {"RINGSIM_RINGS", "0"}});
+  ASSERT_TRUE(run.started);
+  EXPECT_EQ(receiver.receive_all(1, 10s, 300ms), std::vector<Datagram>{bundle({})});
+  // Nothing is left to do but sleep; the bridge must not spin a core.
   const double before = run.process.cpu_seconds();
   std::this_thread::sleep_for(1s);
   EXPECT_LT(run.process.cpu_seconds() - before, 0.1);
+  EXPECT_EQ(with_lf_line_ends(read_file(run.out_path)),
+            "ringsim: demo waits: QorNumRings is 0, so nothing subscribes\n");
   EXPECT_TRUE(run.process.running());
 }
 

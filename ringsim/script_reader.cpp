@@ -1,0 +1,53 @@
+#include "ringsim/script_reader.h"
+
+#include "ringsim/script_parser.h"
+
+namespace {
+
+bool starts_with(const std::string &text, const char *prefix) { return text.rfind(prefix, 0) == 0; }
+
+} // namespace
+
+// Keeps at most max_line_bytes of a line and notes that the rest was dropped.
+bool ScriptReader::read_line() {
+  line.clear();
+  too_long = false;
+  std::streambuf *bytes = input.rdbuf();
+  int c = std::char_traits<char>::eof();
+  while ((c = bytes->sbumpc()) != std::char_traits<char>::eof() && c != '\n') {
+    if (line.size() < max_line_bytes) {
+      line.push_back(static_cast<char>(c));
+    } else {
+      too_long = true;
+    }
+  }
+  return c == '\n' || !line.empty();
+}
+
+ScriptReader::Outcome ScriptReader::next(RingEvent &event, std::string &reason) {
+  while (!finished && read_line()) {
+    if (++number == 1) {
+      if (starts_with(line, "\xFF\xFE") || starts_with(line, "\xFE\xFF")) {
+        finished = true;
+        return Outcome::utf16;
+      }
+      if (starts_with(line, "\xEF\xBB\xBF")) {
+        line.erase(0, 3);
+      }
+    }
+    if (too_long) {
+      reason = "line too long";
+      return Outcome::malformed;
+    }
+    switch (parse_script_line(line, event, reason)) {
+    case ScriptLine::event:
+      return Outcome::event;
+    case ScriptLine::malformed:
+      return Outcome::malformed;
+    case ScriptLine::nothing:
+      break;
+    }
+  }
+  finished = true;
+  return Outcome::end;
+}

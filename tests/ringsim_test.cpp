@@ -1,0 +1,87 @@
+// The simulated ring's scripts, as people's editors save them, and its pacing.
+#include "ringsim/pacing.h"
+#include "ringsim/script_reader.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <sstream>
+
+namespace {
+
+// What a script plays: "KIND x=BITS" per event, "LINE: reason" per
+// malformed line, joined by '|'.
+std::string played(const std::string &script) {
+  std::istringstream input(script);
+  ScriptReader reader(input);
+  std::string reason;
+  std::string out;
+  RingEvent event{};
+  for (event.kind = 77;; event.kind = 77) {
+    std::uint32_t x_bits = 0;
+    char text[40];
+    switch (reader.next(event, reason)) {
+    case ScriptReader::Outcome::event:
+      std::memcpy(&x_bits, &event.x, sizeof x_bits);
+      std::snprintf(text, sizeof text, "%d x=%08X|", static_cast<int>(event.kind),
+                    static_cast<unsigned>(x_bits));
+      out += text;
+      break;
+    case ScriptReader::Outcome::malformed:
+      out += std::to_string(reader.line_number()) + ": " + reason +
+             (event.kind == 77 ? "|" : " and the record changed|");
+      break;
+    case ScriptReader::Outcome::utf16:
+      out += "UTF-16|";
+      break;
+    case ScriptReader::Outcome::end:
+      return out.substr(0, out.size() - (out.empty() ? 0 : 1));
+    }
+  }
+}
+
+TEST(Script, EachLineIsAnEventNothingOrAReason) {
+  const std::string long_line(ScriptReader::max_line_bytes + 1, '9');
+  const std::pair<std::string, std::string> cases[] = {
+      {"  \t-2147483648\r", "-2147483648 x=00000000"},
+      {"1 x=0x1p-3\n1 x=3.4028235e38\n1 x=1e-46", "1 x=3E000000|1 x=7F7FFFFF|1 x=00000000"},
+      {"\n \t\r\n  # 1 x=2\n", ""},
+      {"\xEF\xBB\xBF"
+       "11\r\n4 x=1\r\n",
+       "11 x=00000000|4 x=3F800000"},
+      {"\xFF\xFE"
+       "1\0\n\0",
+       "UTF-16"},
+      {long_line + "\n4\n" + long_line, "1: line too long|4 x=00000000|3: line too long"},
+      {long_line.substr(1) + "\n",
+       "1: kind out of range \"9999999999999999999999999999999999999999...\""},
+      {"x=1", "1: bad kind \"x=1\""},
+      {"1.5\n0x10", "1: bad kind \"1.5\"|2: bad kind \"0x10\""},
+      {"2147483648\n-2147483649",
+       "1: kind out of range \"2147483648\"|2: kind out of range \"-2147483649\""},
+      {"1 w=3\n1 =4", "1: unknown field \"w\"|2: unknown field \"\""},
+      {"1 x\n1 x=1 # no comment after an event",
+       "1: expected FIELD=VALUE, got \"x\"|2: expected FIELD=VALUE, got \"#\""},
+      {"1 x=\n1 x=1.0f", "1: missing value for x|2: bad number for x: \"1.0f\""},
+      {"1 x=1e39\n3 j_x=1.5\n3 j_x=2147483648",
+       "1: number out of range for x: \"1e39\"|2: bad number for j_x: \"1.5\"|"
+       "3: number out of range for j_x: \"2147483648\""},
+      {std::string("1 x=1\0\x7F", 7), "1: bad number for x: \"1??\""},
+  };
+  for (const auto &[script, expected] : cases) {
+    EXPECT_EQ(played(script), expected);
+  }
+}
+
+TEST(Pacing, AStallRestartsTheScheduleInsteadOfCatchingUpInABurst) {
+  struct Case {
+    int due, now, next; // milliseconds, one interval being 10
+  };
+  const Case cases[] = {{0, 0, 10}, {0, 7, 10}, {0, 10, 10}, {0, 11, 21}, {100, 3000, 3010}};
+  for (const Case &c : cases) {
+    EXPECT_EQ(next_due(c.due, c.now, 10), c.next) << c.due << " " << c.now;
+  }
+}
+
+} // namespace
