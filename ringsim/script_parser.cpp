@@ -88,7 +88,20 @@ NumberStatus parse_int32(const std::string &token, std::int32_t &value) {
   return NumberStatus::ok;
 }
 
-NumberStatus parse_float(const std::string &token, float &value) {
+// A float field's IEEE 754 bit pattern, from what strtof reads or from
+// "bits:HHHHHHHH" (exactly eight hex digits), which can also spell a
+// signalling NaN. The pattern is kept as an integer so that no floating-point
+// load can quiet such a NaN on its way into the record.
+NumberStatus parse_float_bits(const std::string &token, std::uint32_t &bits) {
+  const std::string prefix = "bits:";
+  if (token.rfind(prefix, 0) == 0) {
+    const std::string hex = token.substr(prefix.size());
+    if (hex.size() != 8 || hex.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos) {
+      return NumberStatus::bad;
+    }
+    bits = static_cast<std::uint32_t>(std::strtoul(hex.c_str(), nullptr, 16));
+    return NumberStatus::ok;
+  }
   if (token.empty()) {
     return NumberStatus::bad;
   }
@@ -103,7 +116,7 @@ NumberStatus parse_float(const std::string &token, float &value) {
   if (errno == ERANGE && std::isinf(parsed)) {
     return NumberStatus::out_of_range;
   }
-  value = parsed;
+  std::memcpy(&bits, &parsed, sizeof bits);
   return NumberStatus::ok;
 }
 
@@ -142,10 +155,10 @@ bool parse_assignment(const std::string &token, RingEvent &event, std::string &r
       std::memcpy(slot, &value, sizeof value);
     }
   } else {
-    float value = 0.0F;
-    status = parse_float(text, value);
+    std::uint32_t bits = 0;
+    status = parse_float_bits(text, bits);
     if (status == NumberStatus::ok) {
-      std::memcpy(slot, &value, sizeof value);
+      std::memcpy(slot, &bits, sizeof bits);
     }
   }
   if (status == NumberStatus::bad) {

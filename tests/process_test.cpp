@@ -7,24 +7,25 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <sstream>
 #include <thread>
-#include <tuple>
 
 namespace {
 
 using namespace std::chrono_literals;
-using Message = std::tuple<std::string, char, std::uint32_t>;
-
-// An OSC bundle with the immediate time tag; each message is a 20-byte
-// element: its size 16, the address NUL-padded to 8 bytes, ",f" or ",i"
-// padded to 4, and the argument's 32 bits, most significant first.
-Datagram bundle(const std::vector<Message> &messages) {
+// An OSC bundle with the immediate time tag holding the messages described as
+// "ADDRESS TAG BITS ...": each a 20-byte element, its size 16, the address
+// NUL-padded to 8 bytes, ",f" or ",i" padded to 4, and the argument's 32 bits
+// in hex, most significant first.
+Datagram bundle(const std::string &messages) {
   Datagram bytes = {'#', 'b', 'u', 'n', 'd', 'l', 'e', 0, 0, 0, 0, 0, 0, 0, 0, 1};
-  for (const auto &[address, tag, bits] : messages) {
-    std::string padded = address;
-    padded.resize(8, '\0');
+  std::istringstream in(messages);
+  std::string address;
+  char tag = 0;
+  for (std::uint32_t bits = 0; in >> address >> tag >> std::hex >> bits;) {
+    address.resize(8, '\0');
     bytes.insert(bytes.end(), {0, 0, 0, 16});
-    bytes.insert(bytes.end(), padded.begin(), padded.end());
+    bytes.insert(bytes.end(), address.begin(), address.end());
     bytes.insert(bytes.end(), {',', static_cast<unsigned char>(tag), 0, 0});
     for (const int shift : {24, 16, 8, 0}) {
       bytes.push_back(static_cast<unsigned char>(bits >> shift));
@@ -37,38 +38,33 @@ Datagram bundle(const std::vector<Message> &messages) {
 const std::string fields = " j_x=-2147483648 j_y=2147483647 x=1.5 y=-2.25 z=3.5 j_t=-4 r_r=0.5 "
                            "r_p=-0.75 r_y=6 b_value=-7 gest_value=8";
 
-struct Row {
-  std::string line;
-  Datagram expected;
-};
-
-std::vector<Row> every_kind() {
-  std::vector<Row> rows = {
-      {"11", bundle({})},
-      {"1" + fields,
-       bundle({{"/a/x", 'f', 0x3FC00000}, {"/a/y", 'f', 0xC0100000}, {"/a/z", 'f', 0x40600000}})},
-      {"2" + fields,
-       bundle({{"/r/r", 'f', 0x3F000000}, {"/r/p", 'f', 0xBF400000}, {"/r/y", 'f', 0x40C00000}})},
-      {"3" + fields,
-       bundle({{"/j/x", 'i', 0x80000000}, {"/j/y", 'i', 0x7FFFFFFF}, {"/j/t", 'i', 0xFFFFFFFC}})},
-      {"4" + fields, bundle({{"/gest", 'i', 8}})},
-      {"9" + fields,
-       bundle({{"/g/x", 'f', 0x3FC00000}, {"/g/y", 'f', 0xC0100000}, {"/g/z", 'f', 0x40600000}})},
-      {"0 b_number=-0.0" + fields, bundle({{"/b/0", 'i', 0xFFFFFFF9}})},
-      {"0 b_number=2.5" + fields, bundle({})},
-      {"0 b_number=nan" + fields, bundle({})},
-      {"0 b_number=10" + fields, bundle({})},
-      {"1 x=nan y=-nan z=inf",
-       bundle({{"/a/x", 'f', 0x7FC00000}, {"/a/y", 'f', 0xFFC00000}, {"/a/z", 'f', 0x7F800000}})},
-      {"2 r_r=-inf r_p=-0.0 r_y=1e-45",
-       bundle({{"/r/r", 'f', 0xFF800000}, {"/r/p", 'f', 0x80000000}, {"/r/y", 'f', 0x00000001}})},
+// A script line and the messages of its datagram.
+std::vector<std::pair<std::string, std::string>> every_kind() {
+  std::vector<std::pair<std::string, std::string>> rows = {
+      {"11", ""},
+      {"1" + fields, "/a/x f 3FC00000 /a/y f C0100000 /a/z f 40600000"},
+      {"2" + fields, "/r/r f 3F000000 /r/p f BF400000 /r/y f 40C00000"},
+      {"3" + fields, "/j/x i 80000000 /j/y i 7FFFFFFF /j/t i FFFFFFFC"},
+      {"4" + fields, "/gest i 8"},
+      {"9" + fields, "/g/x f 3FC00000 /g/y f C0100000 /g/z f 40600000"},
+      {"0 b_number=-0.0" + fields, "/b/0 i FFFFFFF9"},
+      {"0 b_number=2.5" + fields, ""},
+      {"0 b_number=nan" + fields, ""},
+      {"0 b_number=10" + fields, ""},
+      {"1 x=nan y=-nan z=inf", "/a/x f 7FC00000 /a/y f FFC00000 /a/z f 7F800000"},
+      {"2 r_r=-inf r_p=-0.0 r_y=1e-45", "/r/r f FF800000 /r/p f 80000000 /r/y f 00000001"},
+      // Signalling NaNs, negative and with payloads, and denormals: bit for bit.
+      {"9 x=bits:7F800001 y=bits:FFBFFFFF z=bits:807FFFFF",
+       "/g/x f 7F800001 /g/y f FFBFFFFF /g/z f 807FFFFF"},
+      {"2 r_r=bits:7FA5A5A5 r_p=bits:ff800001 r_y=bits:FFC00001",
+       "/r/r f 7FA5A5A5 /r/p f FF800001 /r/y f FFC00001"},
   };
-  for (int n = 1; n <= 9; ++n) {
-    const std::string digit = std::to_string(n);
-    rows.push_back({"0 b_number=" + digit + fields, bundle({{"/b/" + digit, 'i', 0xFFFFFFF9}})});
+  for (const char *n : {"1", "2", "3", "4", "5", "6", "7", "8", "9"}) {
+    rows.emplace_back(std::string("0 b_number=") + n + fields,
+                      std::string("/b/") + n + " i FFFFFFF9");
   }
   for (const char *kind : {"5", "6", "7", "8", "10", "12", "-1"}) {
-    rows.push_back({kind + fields, bundle({})});
+    rows.emplace_back(kind + fields, "");
   }
   return rows;
 }
@@ -81,17 +77,17 @@ std::string with_lf_line_ends(std::string text) {
 TEST(Process, EveryKindArrivesByteForByte) {
   UdpReceiver receiver(7040);
   ASSERT_TRUE(receiver.is_open()) << "port 7040 is taken";
-  const std::vector<Row> rows = every_kind();
+  const auto rows = every_kind();
   std::string script = "# line 2 is malformed; the rest plays\nfour\n";
-  for (const Row &row : rows) {
-    script += row.line + "\n";
+  for (const auto &row : rows) {
+    script += row.first + "\n";
   }
   const BridgeRun run(script, {{"RINGSIM_RINGS", "5"}});
   ASSERT_TRUE(run.started);
   const std::vector<Datagram> arrived = receiver.receive_all(rows.size(), 10s, 300ms);
   ASSERT_EQ(arrived.size(), rows.size());
   for (std::size_t i = 0; i < rows.size(); ++i) {
-    EXPECT_EQ(arrived[i], rows[i].expected) << rows[i].line;
+    EXPECT_EQ(arrived[i], bundle(rows[i].second)) << rows[i].first;
   }
   std::string subscription = "QorInitialize\nQorNumRings 5\n";
   for (const char *code : {"2", "3", "4", "1", "10", "5", "6"}) {
@@ -109,8 +105,8 @@ TEST(Process, StandardInputForTwoThreadsWithoutRings) {
                       {{"RINGSIM_EVENTS", "-"}, {"RINGSIM_THREADS", "2"}, {"RINGSIM_RINGS", "0"}});
   ASSERT_TRUE(run.started);
   std::vector<Datagram> arrived = receiver.receive_all(4, 10s, 300ms);
-  const Datagram gesture = bundle({{"/gest", 'i', 1}});
-  std::vector<Datagram> expected = {bundle({}), bundle({}), gesture, gesture};
+  const Datagram gesture = bundle("/gest i 1");
+  std::vector<Datagram> expected = {bundle(""), bundle(""), gesture, gesture};
   std::sort(arrived.begin(), arrived.end());
   std::sort(expected.begin(), expected.end());
   EXPECT_EQ(arrived, expected);
@@ -122,7 +118,7 @@ TEST(Process, DemoWithoutARingSaysSoAndTheBridgeIdles) {
   ASSERT_TRUE(receiver.is_open());
   BridgeRun run("", {{"RINGSIM_EVENTS", ""}, {"RINGSIM_RINGS", "0"}});
   ASSERT_TRUE(run.started);
-  EXPECT_EQ(receiver.receive_all(1, 10s, 300ms), std::vector<Datagram>{bundle({})});
+  EXPECT_EQ(receiver.receive_all(1, 10s, 300ms), std::vector<Datagram>{bundle("")});
   // Nothing is left to do but sleep; the bridge must not spin a core.
   const double before = run.process.cpu_seconds();
   std::this_thread::sleep_for(1s);

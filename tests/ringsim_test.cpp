@@ -46,6 +46,9 @@ TEST(Script, EachLineIsAnEventNothingOrAReason) {
   const std::pair<std::string, std::string> cases[] = {
       {"  \t-2147483648\r", "-2147483648 x=00000000"},
       {"1 x=0x1p-3\n1 x=3.4028235e38\n1 x=1e-46", "1 x=3E000000|1 x=7F7FFFFF|1 x=00000000"},
+      {"1 x=bits:7F800001\n1 x=bits:7f80000\n1 x=bits:7F80000G\n3 j_x=bits:00000001",
+       "1 x=7F800001|2: bad number for x: \"bits:7f80000\"|3: bad number for x: \"bits:7F80000G\"|"
+       "4: bad number for j_x: \"bits:00000001\""},
       {"\n \t\r\n  # 1 x=2\n", ""},
       {"\xEF\xBB\xBF"
        "11\r\n4 x=1\r\n",
