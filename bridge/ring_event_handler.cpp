@@ -44,7 +44,7 @@ void send_event(const RingEvent &event) {
 
 } // namespace
 
-void ring_event_handler(RingEvent event) noexcept {
+void VANTREL_CALL ring_event_handler(RingEvent event) noexcept {
   // An exception must not unwind into the SDK's C frames, which would take
   // the host process down: running out of memory loses this event only.
   try {

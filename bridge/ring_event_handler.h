@@ -11,4 +11,4 @@ constexpr std::int32_t destination_port = 7040;
 // Called by the ring SDK once per event, on the SDK's thread: sends the
 // event as one OSC bundle in one datagram and, on kind 11, subscribes ring 0.
 // Never throws and keeps no state between calls.
-void ring_event_handler(RingEvent event) noexcept;
+void VANTREL_CALL ring_event_handler(RingEvent event) noexcept;

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <type_traits>
 
 // The SDK passes this record by value. The fields are 32 bits wide in host
 // byte order at fixed offsets; the bridge reads only the first 60 bytes and
@@ -55,14 +56,33 @@ static_assert(sizeof(RingEvent) == 60, "the bridge reads the first 60 bytes of t
 #define VANTREL_API
 #endif
 
+// The calling convention of the four calls and of the event callback. A
+// 32-bit Windows DLL may use __stdcall; calling it as __cdecl would corrupt
+// the stack without a word, so the build states it (RING2OSC_SDK_STDCALL).
+// Other targets have one convention and leave this empty.
+#if defined(_WIN32) && !defined(_WIN64)
+#ifdef RING2OSC_SDK_STDCALL
+#define VANTREL_CALL __stdcall
+#else
+#define VANTREL_CALL __cdecl
+#endif
+#else
+#define VANTREL_CALL
+#endif
+
 extern "C" {
 
-using RingEventCallback = void (*)(RingEvent event);
+using RingEventCallback = void(VANTREL_CALL *)(RingEvent event);
 
 // From now on the SDK calls `handler` once per event, on a thread of its own.
-VANTREL_API void QorInitialize(RingEventCallback handler);
-VANTREL_API std::int32_t QorNumRings(void);
+VANTREL_API void VANTREL_CALL QorInitialize(RingEventCallback handler);
+VANTREL_API std::int32_t VANTREL_CALL QorNumRings(void);
 // An opaque name that identifies the ring to QorSubscribe.
-VANTREL_API const char *QorGetRingName(std::int32_t ring_index);
-VANTREL_API void QorSubscribe(std::int32_t code, const char *ring_name);
+VANTREL_API const char *VANTREL_CALL QorGetRingName(std::int32_t ring_index);
+VANTREL_API void VANTREL_CALL QorSubscribe(std::int32_t code, const char *ring_name);
 }
+
+#if defined(RING2OSC_SDK_STDCALL) && defined(_WIN32) && !defined(_WIN64)
+static_assert(std::is_same<RingEventCallback, void(__stdcall *)(RingEvent)>::value,
+              "the SDK's callback must be __stdcall in a stdcall build");
+#endif

@@ -332,7 +332,7 @@ void first_delivery(RingEventCallback handler) {
 
 extern "C" {
 
-VANTREL_API void QorInitialize(RingEventCallback handler) {
+VANTREL_API void VANTREL_CALL QorInitialize(RingEventCallback handler) {
   Simulator::get().log("QorInitialize");
   if (handler == nullptr) {
     return;
@@ -344,20 +344,20 @@ VANTREL_API void QorInitialize(RingEventCallback handler) {
   }
 }
 
-VANTREL_API std::int32_t QorNumRings(void) {
+VANTREL_API std::int32_t VANTREL_CALL QorNumRings(void) {
   Simulator &sim = Simulator::get();
   const std::int32_t rings = sim.settings().rings;
   sim.log("QorNumRings " + std::to_string(rings));
   return rings;
 }
 
-VANTREL_API const char *QorGetRingName(std::int32_t ring_index) {
+VANTREL_API const char *VANTREL_CALL QorGetRingName(std::int32_t ring_index) {
   Simulator &sim = Simulator::get();
   sim.log("QorGetRingName " + std::to_string(ring_index));
   return sim.ring_name(ring_index);
 }
 
-VANTREL_API void QorSubscribe(std::int32_t code, const char *ring_name) {
+VANTREL_API void VANTREL_CALL QorSubscribe(std::int32_t code, const char *ring_name) {
   Simulator &sim = Simulator::get();
   sim.log("QorSubscribe " + std::to_string(code) + " " + sim.name_text(ring_name));
   sim.subscribed(ring_name);

@@ -13,10 +13,10 @@
 
 // An SDK that needs no heap either, so that what is counted is the bridge's.
 extern "C" {
-void QorInitialize(RingEventCallback /*handler*/) {}
-std::int32_t QorNumRings(void) { return 1; }
-const char *QorGetRingName(std::int32_t /*ring_index*/) { return "ring0"; }
-void QorSubscribe(std::int32_t /*code*/, const char * /*ring_name*/) {}
+void VANTREL_CALL QorInitialize(RingEventCallback /*handler*/) {}
+std::int32_t VANTREL_CALL QorNumRings(void) { return 1; }
+const char *VANTREL_CALL QorGetRingName(std::int32_t /*ring_index*/) { return "ring0"; }
+void VANTREL_CALL QorSubscribe(std::int32_t /*code*/, const char * /*ring_name*/) {}
 }
 
 namespace {
