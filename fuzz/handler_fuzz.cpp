@@ -10,11 +10,7 @@
 
 namespace {
 
-void require(bool condition) {
-  if (!condition) {
-    std::abort();
-  }
-}
+void require(bool condition) { condition ? void() : std::abort(); }
 
 std::uint32_t read_u32(const unsigned char *p) {
   return (std::uint32_t{p[0]} << 24) | (std::uint32_t{p[1]} << 16) | (std::uint32_t{p[2]} << 8) |

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <regex>
 #include <sstream>
 #include <thread>
 
@@ -34,21 +35,16 @@ const Shown expected = {
     {"/b/2", 22},       {"/b/3", 33},          {"/b/4", 44},         {"/b/5", 55},   {"/b/6", 66},
     {"/b/7", 77},       {"/b/8", 88},          {"/b/9", 99}};
 
-// From each line naming one of the addresses: the address and the line's last
-// word, its value ("/a/x 1.5", Pd's "/a/x: 1.5", oscdump's "TIME /a/x f 1.5").
+// From each line showing an address: the address and the line's last word,
+// its value ("/a/x 1.5", Pd's "/a/x: 1.5", oscdump's "TIME /a/x f 1.500000").
 Shown shown_in(const std::string &output) {
+  static const std::regex shown_line(R"((^|\s)(/[a-z]/[a-z0-9]|/gest):? (.* )?(\S+)$)");
   Shown shown;
   std::istringstream lines(output);
+  std::smatch match;
   for (std::string line; std::getline(lines, line);) {
-    std::istringstream words(line);
-    std::vector<std::string> word{std::istream_iterator<std::string>(words), {}};
-    for (std::size_t i = 0; i < word.size() && i < 2; ++i) {
-      const std::string address = word[i].substr(0, word[i].find(':'));
-      for (const auto &known : expected) {
-        if (known.first == address && i + 1 < word.size()) {
-          shown.emplace_back(address, std::strtod(word.back().c_str(), nullptr));
-        }
-      }
+    if (std::regex_search(line, match, shown_line)) {
+      shown.emplace_back(match[2], std::strtod(match[4].str().c_str(), nullptr));
     }
   }
   return shown;
@@ -70,8 +66,7 @@ TEST_P(Peers, ShowEveryAddressWithItsValue) {
   set_environment("RING2OSC_EXAMPLE", RING2OSC_SOURCE_DIR "/examples/ring2osc.scd");
   const std::string output = temporary_path(peer.name);
   ChildProcess listener;
-  ASSERT_TRUE(listener.start(peer.command[0], {peer.command.begin() + 1, peer.command.end()},
-                             {"", output}));
+  ASSERT_TRUE(listener.start(peer.command, {"", output}));
   for (int i = 0; i < 500 && UdpReceiver(7040).is_open(); ++i) {
     std::this_thread::sleep_for(20ms); // until the peer holds the port
   }

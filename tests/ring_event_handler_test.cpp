@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <new>
 
 // An SDK that needs no heap either, so that what is counted is the bridge's.
@@ -30,6 +31,12 @@ RingEvent event_of_kind(std::int32_t kind) {
   event.b_number = 3.0F;
   return event;
 }
+
+#ifdef _WIN32
+constexpr bool winsock_is_process_wide = true;
+#else
+constexpr bool winsock_is_process_wide = false; // the receiver does not use this layer
+#endif
 
 const Datagram empty_bundle = {'#', 'b', 'u', 'n', 'd', 'l', 'e', 0, 0, 0, 0, 0, 0, 0, 0, 1};
 
@@ -54,13 +61,9 @@ TEST(Handler, EachFailureLosesOnlyItsOwnEvent) {
     ring_event_handler(event_of_kind(12));
     EXPECT_EQ(faults::remaining(point), 0);
     ring_event_handler(event_of_kind(12));
-#ifdef _WIN32
-    // The receiver's own start-up holds Winsock, so a transport whose
-    // start-up failed can still send.
-    const std::size_t lost = point == FaultPoint::startup ? 0 : 1;
-#else
-    const std::size_t lost = 1;
-#endif
+    // On Windows the receiver's own start-up holds Winsock for a transport
+    // whose start-up failed.
+    const std::size_t lost = point == FaultPoint::startup && winsock_is_process_wide ? 0 : 1;
     EXPECT_EQ(receiver.receive_all(2 - lost, 2s, 100ms),
               std::vector<Datagram>(2 - lost, empty_bundle))
         << static_cast<int>(point);
@@ -80,12 +83,8 @@ TEST(Handler, ABufferGrowsPastItsReserveByDoublingAndSurvivesAFailedGrowth) {
   unsigned char *added = buffer.append_zeroed(5);
   EXPECT_EQ(buffer.capacity(), 2U * (196 + 5));
   EXPECT_EQ(added, buffer.bytes() + 196);
-  const Datagram expected = [] {
-    Datagram bytes(204, 0);
-    bytes[0] = 0xAA;
-    return bytes;
-  }();
-  EXPECT_EQ(Datagram(buffer.bytes(), buffer.bytes() + buffer.size()), expected);
+  EXPECT_EQ(buffer.bytes()[0], 0xAA);
+  EXPECT_EQ(std::count(buffer.bytes() + 1, buffer.bytes() + buffer.size(), 0), 203);
 }
 
 } // namespace

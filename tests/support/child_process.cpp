@@ -33,16 +33,11 @@ std::string read_file(const std::string &path) {
   return text.str();
 }
 
-void write_file(const std::string &path, const std::string &text) {
-  std::ofstream(path, std::ios::binary) << text;
-}
-
 void set_environment(const std::string &name, const std::string &value) {
   value.empty() ? unsetenv(name.c_str()) : setenv(name.c_str(), value.c_str(), 1);
 }
 
-bool ChildProcess::start(const std::string &program, const std::vector<std::string> &arguments,
-                         const Redirects &files) {
+bool ChildProcess::start(const std::vector<std::string> &command, const Redirects &files) {
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   const std::string in = files.in.empty() ? "/dev/null" : files.in;
@@ -51,13 +46,12 @@ bool ChildProcess::start(const std::string &program, const std::vector<std::stri
     posix_spawn_file_actions_addopen(&actions, 1, files.out.c_str(), O_WRONLY | O_CREAT, 0644);
     posix_spawn_file_actions_adddup2(&actions, 1, 2);
   }
-  std::vector<char *> argv{const_cast<char *>(program.c_str())};
-  for (const std::string &argument : arguments) {
-    argv.push_back(const_cast<char *>(argument.c_str()));
+  std::vector<char *> argv;
+  for (const std::string &word : command) {
+    argv.push_back(const_cast<char *>(word.c_str()));
   }
   argv.push_back(nullptr);
-  const bool spawned =
-      posix_spawnp(&pid, program.c_str(), &actions, nullptr, argv.data(), environ) == 0;
+  const bool spawned = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0;
   posix_spawn_file_actions_destroy(&actions);
   pid = spawned ? pid : -1;
   return spawned;
@@ -73,16 +67,11 @@ bool ChildProcess::running() {
 unsigned long ChildProcess::id() const { return pid > 0 ? static_cast<unsigned long>(pid) : 0; }
 
 double ChildProcess::cpu_seconds() const {
-  // Fields 14 and 15 of /proc/PID/stat, counted after the parenthesised name.
-  std::istringstream stat(read_file("/proc/" + std::to_string(pid) + "/stat"));
-  std::string field;
-  std::getline(stat, field, ')');
-  for (int skipped = 0; skipped < 11; ++skipped) {
-    stat >> field;
-  }
-  double user = 0, system = 0;
-  stat >> user >> system;
-  return (user + system) / static_cast<double>(sysconf(_SC_CLK_TCK));
+  // User and system time, fields 14 and 15 of /proc/PID/stat, in clock ticks.
+  const std::string stat = read_file("/proc/" + std::to_string(pid) + "/stat");
+  std::istringstream after_name(stat.substr(stat.rfind(')') + 1));
+  const std::vector<std::string> field{std::istream_iterator<std::string>(after_name), {}};
+  return (std::stod(field.at(11)) + std::stod(field.at(12))) / sysconf(_SC_CLK_TCK);
 }
 
 void ChildProcess::kill() {
@@ -96,7 +85,7 @@ void ChildProcess::kill() {
 BridgeRun::BridgeRun(const std::string &script, std::map<std::string, std::string> settings_)
     : script_path(temporary_path("script")), log_path(temporary_path("log")),
       out_path(temporary_path("out")), settings(std::move(settings_)) {
-  write_file(script_path, script);
+  std::ofstream(script_path, std::ios::binary) << script;
   settings.emplace("RINGSIM_EVENTS", script_path);
   settings.emplace("RINGSIM_LOG", log_path);
   settings.emplace("RINGSIM_INTERVAL_US", "200");
@@ -107,9 +96,8 @@ BridgeRun::BridgeRun(const std::string &script, std::map<std::string, std::strin
   std::istringstream command(std::getenv("RING2OSC_BRIDGE") != nullptr
                                  ? std::getenv("RING2OSC_BRIDGE")
                                  : program_beside_tests("ring2osc"));
-  std::vector<std::string> words{std::istream_iterator<std::string>(command), {}};
   const bool from_stdin = settings["RINGSIM_EVENTS"] == "-";
-  started = process.start(words.front(), {words.begin() + 1, words.end()},
+  started = process.start({std::istream_iterator<std::string>(command), {}},
                           {from_stdin ? script_path : "", out_path});
 }
 

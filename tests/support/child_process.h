@@ -12,7 +12,6 @@ std::string program_beside_tests(const std::string &name);
 // A fresh path in the temporary folder.
 std::string temporary_path(const std::string &stem);
 std::string read_file(const std::string &path);
-void write_file(const std::string &path, const std::string &text);
 // An empty value unsets the variable.
 void set_environment(const std::string &name, const std::string &value);
 
@@ -29,8 +28,8 @@ public:
   ChildProcess(const ChildProcess &) = delete;
   ChildProcess &operator=(const ChildProcess &) = delete;
 
-  bool start(const std::string &program, const std::vector<std::string> &arguments,
-             const Redirects &files = {});
+  // The program is the command's first word.
+  bool start(const std::vector<std::string> &command, const Redirects &files = {});
   bool running();
   void kill();
   // The operating system's process id, or 0 when none is running.

@@ -7,23 +7,20 @@ namespace {
 
 std::array<std::atomic<int>, 6> armed{};
 
-std::atomic<int> &slot(faults::FaultPoint point) {
-  return armed.at(static_cast<std::size_t>(point));
-}
-
 } // namespace
 
-void faults::arm(FaultPoint point, int count) { slot(point).store(count); }
-int faults::remaining(FaultPoint point) { return slot(point).load(); }
+void faults::arm(FaultPoint point, int count) { armed.at(static_cast<int>(point)) = count; }
+int faults::remaining(FaultPoint point) { return armed.at(static_cast<int>(point)); }
 void faults::disarm_all() {
-  for (auto &count : armed) {
-    count.store(0);
+  for (std::atomic<int> &count : armed) {
+    count = 0;
   }
 }
 
+// Counts down, never below zero, whichever threads ask.
 bool platform::fault_armed(FaultPoint point) {
-  std::atomic<int> &count = slot(point);
-  int left = count.load();
+  std::atomic<int> &count = armed.at(static_cast<int>(point));
+  int left = count;
   while (left > 0 && !count.compare_exchange_weak(left, left - 1)) {
   }
   return left > 0;
