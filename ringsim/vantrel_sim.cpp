@@ -26,7 +26,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
-#include <sstream>
+#include <streambuf>
 #include <string>
 #include <thread>
 #include <utility>
@@ -273,6 +273,16 @@ void play_demo(RingEventCallback handler, bool first_thread) {
   }
 }
 
+// Reads standard input's shared copy in place: up to 64 threads each taking
+// a copy of 64 MiB would not be bounded memory.
+class SharedText : public std::streambuf {
+public:
+  explicit SharedText(const std::string &text) {
+    char *begin = const_cast<char *>(text.data()); // only ever read
+    setg(begin, begin, begin + text.size());
+  }
+};
+
 // Every thread plays the whole script; standard input can be read only once,
 // so several threads share one copy of it.
 void deliver(RingEventCallback handler, int thread_index,
@@ -282,7 +292,8 @@ void deliver(RingEventCallback handler, int thread_index,
   if (script.empty()) {
     play_demo(handler, first_thread);
   } else if (shared_input) {
-    std::istringstream input(*shared_input);
+    SharedText text(*shared_input);
+    std::istream input(&text);
     play_script(handler, input, script, first_thread);
   } else if (script == "-") {
     play_script(handler, std::cin, script, first_thread);
@@ -316,6 +327,7 @@ void first_delivery(RingEventCallback handler) {
                    "ringsim: -: standard input is over 64 MiB; with RINGSIM_THREADS above 1 only "
                    "its first 64 MiB play\n");
     }
+    all.shrink_to_fit();
     shared_input = std::make_shared<const std::string>(std::move(all));
   }
   for (int i = 1; i < settings.threads; ++i) {
