@@ -82,7 +82,7 @@ TEST(Process, EveryKindArrivesByteForByte) {
   for (const auto &row : rows) {
     script += row.first + "\n";
   }
-  const BridgeRun run(script, {{"RINGSIM_RINGS", "5"}});
+  const BridgeRun run(script, {{"RINGSIM_EVENTS", "-"}, {"RINGSIM_RINGS", "5"}});
   ASSERT_TRUE(run.started);
   const std::vector<Datagram> arrived = receiver.receive_all(rows.size(), 10s, 300ms);
   ASSERT_EQ(arrived.size(), rows.size());
@@ -95,7 +95,7 @@ TEST(Process, EveryKindArrivesByteForByte) {
   }
   EXPECT_EQ(read_file(run.log_path), subscription);
   EXPECT_EQ(with_lf_line_ends(read_file(run.out_path)),
-            "ringsim: " + run.script_path + ":2: bad kind \"four\"\n");
+            "ringsim: -:2: bad kind \"four\"\n");
 }
 
 TEST(Process, StandardInputForTwoThreadsWithoutRingsThenIdle) {
