@@ -11,7 +11,7 @@
 
 class ScriptReader {
 public:
-  static constexpr std::size_t max_line_bytes = 64 * 1024;
+  static constexpr std::size_t max_line_bytes = std::size_t{64} * 1024;
 
   enum class Outcome {
     event,     // `event` holds the next line's record

@@ -37,7 +37,7 @@ namespace {
 constexpr long long max_threads = 64;
 constexpr long long max_interval_us = 3'600'000'000; // an hour
 // Several threads each play all of standard input, so it is held in memory.
-constexpr std::size_t max_shared_input = 64 * 1024 * 1024;
+constexpr std::size_t max_shared_input = std::size_t{64} * 1024 * 1024;
 
 // Reads an integer setting; anything unset or unusable gives `fallback`.
 long long env_integer(const char *name, long long fallback, long long low, long long high) {

@@ -15,6 +15,7 @@ namespace {
 
 using namespace std::chrono_literals;
 using Shown = std::vector<std::pair<std::string, double>>;
+const std::string source = RING2OSC_SOURCE_DIR;
 
 // All 23 addresses, in the order in which the peers show them.
 const std::string script =
@@ -63,7 +64,7 @@ TEST_P(Peers, ShowEveryAddressWithItsValue) {
   set_environment("QT_QPA_PLATFORM", "offscreen");
   set_environment("QTWEBENGINE_DISABLE_SANDBOX", "1");
   set_environment("RING2OSC_POST", "1");
-  set_environment("RING2OSC_EXAMPLE", RING2OSC_SOURCE_DIR "/examples/ring2osc.scd");
+  set_environment("RING2OSC_EXAMPLE", source + "/examples/ring2osc.scd");
   const std::string output = temporary_path(peer.name);
   ChildProcess listener;
   ASSERT_TRUE(listener.start(peer.command, {"", output}));
@@ -92,14 +93,13 @@ TEST_P(Peers, ShowEveryAddressWithItsValue) {
 
 INSTANTIATE_TEST_SUITE_P(
     Receivers, Peers,
-    ::testing::Values(
-        Peer{"oscdump", {OSCDUMP_PROGRAM, "-L", "7040"}, 1},
-        Peer{"sclang", {SCLANG_PROGRAM, RING2OSC_SOURCE_DIR "/tests/sc_harness.scd"}, 2},
-        Peer{"pd",
-             {PD_PROGRAM, "-nogui", "-nosound", "-nomidi", "-stderr", "-open",
-              RING2OSC_SOURCE_DIR "/tests/pd_harness.pd", "-open",
-              RING2OSC_SOURCE_DIR "/examples/ring2osc.pd"},
-             1}),
+    ::testing::Values(Peer{"oscdump", {OSCDUMP_PROGRAM, "-L", "7040"}, 1},
+                      Peer{"sclang", {SCLANG_PROGRAM, source + "/tests/sc_harness.scd"}, 2},
+                      Peer{"pd",
+                           {PD_PROGRAM, "-nogui", "-nosound", "-nomidi", "-stderr", "-open",
+                            source + "/tests/pd_harness.pd", "-open",
+                            source + "/examples/ring2osc.pd"},
+                           1}),
     [](const ::testing::TestParamInfo<Peer> &info) { return info.param.name; });
 
 } // namespace

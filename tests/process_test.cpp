@@ -94,8 +94,7 @@ TEST(Process, EveryKindArrivesByteForByte) {
     subscription += std::string("QorGetRingName 0\nQorSubscribe ") + code + " ring0\n";
   }
   EXPECT_EQ(read_file(run.log_path), subscription);
-  EXPECT_EQ(with_lf_line_ends(read_file(run.out_path)),
-            "ringsim: -:2: bad kind \"four\"\n");
+  EXPECT_EQ(with_lf_line_ends(read_file(run.out_path)), "ringsim: -:2: bad kind \"four\"\n");
 }
 
 TEST(Process, StandardInputForTwoThreadsWithoutRingsThenIdle) {

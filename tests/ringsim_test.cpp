@@ -42,8 +42,8 @@ TEST(Script, EachLineIsAnEventNothingOrAReason) {
       {"  \t-2147483648\r", "-2147483648 x=0"},
       {"1 x=0x1p-3\n1 x=3.4028235e38\n1 x=1e-46", "1 x=3E000000|1 x=7F7FFFFF|1 x=0"},
       {"1 x=bits:7F800001\n1 x=bits:7f80000\n1 x=bits:7F80000G\n3 j_x=bits:00000001",
-       "1 x=7F800001|2: bad number for x: \"bits:7f80000\"|3: bad number for x: \"bits:7F80000G\"|"
-       "4: bad number for j_x: \"bits:00000001\""},
+       R"(1 x=7F800001|2: bad number for x: "bits:7f80000"|3: bad number for x: "bits:7F80000G"|)"
+       R"(4: bad number for j_x: "bits:00000001")"},
       {"\n \t\r\n  # 1 x=2\n", ""},
       {"\xEF\xBB\xBF"
        "11\r\n4 x=1\r\n",
@@ -53,19 +53,19 @@ TEST(Script, EachLineIsAnEventNothingOrAReason) {
        "UTF-16"},
       {long_line + "\n4\n" + long_line, "1: line too long|4 x=0|3: line too long"},
       {long_line.substr(1) + "\n",
-       "1: kind out of range \"9999999999999999999999999999999999999999...\""},
-      {"x=1", "1: bad kind \"x=1\""},
-      {"1.5\n0x10", "1: bad kind \"1.5\"|2: bad kind \"0x10\""},
+       R"(1: kind out of range "9999999999999999999999999999999999999999...")"},
+      {"x=1", R"(1: bad kind "x=1")"},
+      {"1.5\n0x10", R"(1: bad kind "1.5"|2: bad kind "0x10")"},
       {"2147483648\n-2147483649",
-       "1: kind out of range \"2147483648\"|2: kind out of range \"-2147483649\""},
-      {"1 w=3\n1 =4", "1: unknown field \"w\"|2: unknown field \"\""},
+       R"(1: kind out of range "2147483648"|2: kind out of range "-2147483649")"},
+      {"1 w=3\n1 =4", R"(1: unknown field "w"|2: unknown field "")"},
       {"1 x\n1 x=1 # no comment after an event",
-       "1: expected FIELD=VALUE, got \"x\"|2: expected FIELD=VALUE, got \"#\""},
-      {"1 x=\n1 x=1.0f", "1: missing value for x|2: bad number for x: \"1.0f\""},
+       R"(1: expected FIELD=VALUE, got "x"|2: expected FIELD=VALUE, got "#")"},
+      {"1 x=\n1 x=1.0f", R"(1: missing value for x|2: bad number for x: "1.0f")"},
       {"1 x=1e39\n3 j_x=1.5\n3 j_x=2147483648",
-       "1: number out of range for x: \"1e39\"|2: bad number for j_x: \"1.5\"|"
-       "3: number out of range for j_x: \"2147483648\""},
-      {std::string("1 x=1\0\x7F", 7), "1: bad number for x: \"1??\""},
+       R"(1: number out of range for x: "1e39"|2: bad number for j_x: "1.5"|)"
+       R"(3: number out of range for j_x: "2147483648")"},
+      {std::string("1 x=1\0\x7F", 7), R"(1: bad number for x: "1??")"},
   };
   for (const auto &[script, expected] : cases) {
     EXPECT_EQ(played(script), expected);

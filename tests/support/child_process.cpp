@@ -71,7 +71,8 @@ double ChildProcess::cpu_seconds() const {
   const std::string stat = read_file("/proc/" + std::to_string(pid) + "/stat");
   std::istringstream after_name(stat.substr(stat.rfind(')') + 1));
   const std::vector<std::string> field{std::istream_iterator<std::string>(after_name), {}};
-  return (std::stod(field.at(11)) + std::stod(field.at(12))) / sysconf(_SC_CLK_TCK);
+  return (std::stod(field.at(11)) + std::stod(field.at(12))) /
+         static_cast<double>(sysconf(_SC_CLK_TCK));
 }
 
 void ChildProcess::kill() {
@@ -93,9 +94,8 @@ BridgeRun::BridgeRun(const std::string &script, std::map<std::string, std::strin
     set_environment(name, value);
   }
   // RING2OSC_BRIDGE runs another build of the bridge, e.g. "wine ring2osc.exe".
-  std::istringstream command(std::getenv("RING2OSC_BRIDGE") != nullptr
-                                 ? std::getenv("RING2OSC_BRIDGE")
-                                 : program_beside_tests("ring2osc"));
+  const char *bridge = std::getenv("RING2OSC_BRIDGE");
+  std::istringstream command(bridge != nullptr ? bridge : program_beside_tests("ring2osc"));
   const bool from_stdin = settings["RINGSIM_EVENTS"] == "-";
   started = process.start({std::istream_iterator<std::string>(command), {}},
                           {from_stdin ? script_path : "", out_path});
