@@ -114,6 +114,12 @@ TEST(Process, StandardInputForTwoThreadsWithoutRingsThenIdle) {
   EXPECT_LT(run.process.cpu_seconds() - before, 0.1);
 }
 
+TEST(Process, EachThreadPlaysTheWholeScriptFile) {
+  UdpReceiver receiver(7040);
+  const BridgeRun run("4 gest_value=7\n", {{"RINGSIM_THREADS", "3"}});
+  EXPECT_EQ(receiver.receive_all(3, 10s, 300ms), std::vector<Datagram>(3, bundle("/gest i 7")));
+}
+
 TEST(Process, DemoWithoutARingSaysSo) {
   UdpReceiver receiver(7040);
   const BridgeRun run("", {{"RINGSIM_EVENTS", ""}, {"RINGSIM_RINGS", "0"}});

@@ -29,6 +29,7 @@ protected:
 
 TEST_F(Transport, FailuresAnswerFalseAndKeepTheFirstTextUntilTheNextOpen) {
   UdpTransport sok;
+  EXPECT_TRUE(sok.local_address().empty() && sok.remote_address().empty());
   EXPECT_FALSE(sok.send(payload, sizeof payload));
   EXPECT_EQ(sok.error_text(), "not opened..");
   EXPECT_FALSE(sok.connect_to("no-such-host.invalid", 7040, ipv4));
