@@ -1,6 +1,7 @@
 // Where test builds can make the platform layer fail on purpose: start-up,
-// resolution, socket, connect and send, which a healthy machine never fails. In the
-// shipped programs the answer is the constant false, so no switch is built in.
+// resolution, socket, connect and send, which a healthy machine never fails.
+// In the shipped programs the answer is the constant false, so no switch is
+// built in.
 #pragma once
 
 namespace platform {

@@ -13,6 +13,7 @@
 namespace {
 
 using namespace std::chrono_literals;
+
 // An OSC bundle with the immediate time tag holding the messages described as
 // "ADDRESS TAG BITS ...": each a 20-byte element, its size 16, the address
 // NUL-padded to 8 bytes, ",f" or ",i" padded to 4, and the argument's 32 bits
