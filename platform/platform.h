@@ -1,5 +1,5 @@
 // The one seam between ring2osc and the operating system: the Winsock 2.2
-// calls the transport makes, and Sleep. On Windows they are the real ones; on
+// calls the transport and the tap make, and Sleep. On Windows they are the real ones; on
 // other systems platform_posix.cpp provides the same calls over BSD sockets,
 // including Winsock's start-up count. Everything above this header reads the
 // same on both platforms.
@@ -36,6 +36,7 @@ struct WSADATA {
 #define WSASYSNOTREADY 10091
 #define WSAVERNOTSUPPORTED 10092
 #define WSANOTINITIALISED 10093
+#define WSAEADDRINUSE 10048
 #endif
 
 namespace platform {
@@ -58,6 +59,13 @@ int send(SocketHandle handle, const void *payload, int size, int flags);
 int sendto(SocketHandle handle, const void *payload, int size, int flags, const sockaddr *address,
            int length);
 int closesocket(SocketHandle handle);
+int recvfrom(SocketHandle handle, void *buffer, int size, int flags, sockaddr *from,
+             int *from_length);
+// Socket options whose value types differ between Winsock and BSD sockets:
+// a receive gives up after `milliseconds` without a datagram, and the
+// kernel's receive buffer is asked for `bytes` (it may grant less).
+int set_receive_timeout(SocketHandle handle, std::uint32_t milliseconds);
+int set_receive_buffer(SocketHandle handle, int bytes);
 
 void Sleep(std::uint32_t milliseconds);
 

@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <sys/time.h>
 #include <thread>
 #include <unistd.h>
 
@@ -225,7 +226,7 @@ int refuse_send(int size) {
   return size < 0 ? fail(WSAEINVAL) : 0;
 }
 
-int sent_count(ssize_t sent) { return sent < 0 ? fail_with_errno() : static_cast<int>(sent); }
+int byte_count(ssize_t sent) { return sent < 0 ? fail_with_errno() : static_cast<int>(sent); }
 
 } // namespace
 
@@ -233,7 +234,7 @@ int send(SocketHandle handle, const void *payload, int size, int flags) {
   if (refuse_send(size) != 0) {
     return SOCKET_ERROR;
   }
-  return sent_count(::send(handle, payload, static_cast<std::size_t>(size), flags | MSG_NOSIGNAL));
+  return byte_count(::send(handle, payload, static_cast<std::size_t>(size), flags | MSG_NOSIGNAL));
 }
 
 int sendto(SocketHandle handle, const void *payload, int size, int flags, const sockaddr *address,
@@ -241,7 +242,7 @@ int sendto(SocketHandle handle, const void *payload, int size, int flags, const 
   if (refuse_send(size) != 0) {
     return SOCKET_ERROR;
   }
-  return sent_count(::sendto(handle, payload, static_cast<std::size_t>(size), flags | MSG_NOSIGNAL,
+  return byte_count(::sendto(handle, payload, static_cast<std::size_t>(size), flags | MSG_NOSIGNAL,
                              address, static_cast<socklen_t>(length)));
 }
 
@@ -253,6 +254,34 @@ int closesocket(SocketHandle handle) {
     return fail(WSANOTINITIALISED);
   }
   return status == 0 ? 0 : fail_with_errno();
+}
+
+int recvfrom(SocketHandle handle, void *buffer, int size, int flags, sockaddr *from,
+             int *from_length) {
+  if (!started()) {
+    return fail(WSANOTINITIALISED);
+  }
+  auto length = static_cast<socklen_t>(from_length != nullptr ? *from_length : 0);
+  const ssize_t received = ::recvfrom(handle, buffer, static_cast<std::size_t>(size), flags, from,
+                                      from_length != nullptr ? &length : nullptr);
+  if (received >= 0 && from_length != nullptr) {
+    *from_length = static_cast<int>(length);
+  }
+  return byte_count(received);
+}
+
+int set_receive_timeout(SocketHandle handle, std::uint32_t milliseconds) {
+  timeval timeout{};
+  timeout.tv_sec = static_cast<time_t>(milliseconds / 1000);
+  timeout.tv_usec = static_cast<suseconds_t>(milliseconds % 1000 * 1000);
+  return ::setsockopt(handle, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout) == 0
+             ? 0
+             : fail_with_errno();
+}
+
+int set_receive_buffer(SocketHandle handle, int bytes) {
+  return ::setsockopt(handle, SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes) == 0 ? 0
+                                                                               : fail_with_errno();
 }
 
 void Sleep(std::uint32_t milliseconds) {

@@ -104,6 +104,22 @@ int sendto(SocketHandle handle, const void *payload, int size, int flags, const 
 
 int closesocket(SocketHandle handle) { return ::closesocket(native(handle)); }
 
+int recvfrom(SocketHandle handle, void *buffer, int size, int flags, sockaddr *from,
+             int *from_length) {
+  return ::recvfrom(native(handle), static_cast<char *>(buffer), size, flags, from, from_length);
+}
+
+int set_receive_timeout(SocketHandle handle, std::uint32_t milliseconds) {
+  const DWORD timeout = milliseconds;
+  return ::setsockopt(native(handle), SOL_SOCKET, SO_RCVTIMEO,
+                      reinterpret_cast<const char *>(&timeout), sizeof timeout);
+}
+
+int set_receive_buffer(SocketHandle handle, int bytes) {
+  return ::setsockopt(native(handle), SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char *>(&bytes),
+                      sizeof bytes);
+}
+
 void Sleep(std::uint32_t milliseconds) { ::Sleep(milliseconds); }
 
 int startup_count() { return startups.load(); }

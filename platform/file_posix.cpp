@@ -1,0 +1,41 @@
+#ifndef _WIN32
+
+#include "platform/file.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace platform {
+
+int create_file(const std::string &path, bool replace, std::string &error) {
+  const int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (replace ? O_TRUNC : O_EXCL);
+  const int file = ::open(path.c_str(), flags, 0644);
+  if (file < 0) {
+    error = std::strerror(errno);
+  }
+  return file;
+}
+
+bool write_file(int file, const char *bytes, std::size_t size, std::string &error) {
+  ssize_t written = 0;
+  do {
+    written = ::write(file, bytes, size);
+  } while (written < 0 && errno == EINTR);
+  if (written < 0) {
+    error = std::strerror(errno);
+    return false;
+  }
+  if (static_cast<std::size_t>(written) != size) {
+    error = "disk full: line cut short";
+    return false;
+  }
+  return true;
+}
+
+void close_file(int file) { ::close(file); }
+
+} // namespace platform
+
+#endif

@@ -1,0 +1,206 @@
+// ring2osc-tap: takes the port the bridge sends to and hands every datagram
+// on, unchanged, to any number of programs, while showing, printing or
+// recording what the bridge sent. Ends on Ctrl+C with a summary line.
+#include "platform/console.h"
+#include "tap/console_writer.h"
+#include "tap/datagram_decoder.h"
+#include "tap/event_text.h"
+#include "tap/live_view.h"
+#include "tap/recorder.h"
+#include "tap/tap_options.h"
+#include "tap/tap_stats.h"
+#include "tap/udp_listener.h"
+#include "udp/udp.h"
+
+#include <chrono>
+#include <cstdlib>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr int exit_failure = 1;
+constexpr int exit_usage = 2;
+// The largest payload an IPv4 UDP datagram can carry.
+constexpr int max_datagram = 65507;
+
+void say(const std::string &text) {
+  const std::string line = "ring2osc-tap: " + text + "\n";
+  platform::write_stderr(line.data(), line.size());
+}
+
+// A destination that is the tap's own address would send every datagram
+// round for ever. A wildcard listener also hears its loopback addresses.
+bool loops_back(const sockaddr_in &listen, const SocketAddress &destination) {
+  if (destination.family() != AF_INET) {
+    return false;
+  }
+  sockaddr_in to{};
+  std::memcpy(&to, destination.addr(), sizeof to);
+  if (to.sin_port != listen.sin_port) {
+    return false;
+  }
+  const std::uint32_t host_to = ntohl(to.sin_addr.s_addr);
+  const bool wildcard = listen.sin_addr.s_addr == htonl(INADDR_ANY);
+  return to.sin_addr.s_addr == listen.sin_addr.s_addr ||
+         (wildcard && (host_to >> 24U == 127 || host_to == INADDR_ANY));
+}
+
+std::string summary(const TapStats &stats, bool recording) {
+  std::string text = std::to_string(stats.datagrams) + " datagrams received (" +
+                     std::to_string(stats.bytes) + " bytes), " + std::to_string(stats.malformed) +
+                     " malformed, " + std::to_string(stats.foreign) + " foreign";
+  for (const DestinationStats &d : stats.destinations) {
+    text += "; " + d.name + ": " + std::to_string(d.forwarded) + " forwarded, " +
+            std::to_string(d.failed) + " failed";
+  }
+  text += "; " + std::to_string(stats.dropped_lines) + " output lines dropped";
+  if (recording) {
+    text += "; recorded " + std::to_string(stats.recorded) + " lines, " +
+            std::to_string(stats.record_failures) + " lost";
+  }
+  return text;
+}
+
+int run(const TapOptions &options) {
+  UdpListener listener;
+  std::string error;
+  switch (listener.bind_to(options.listen.host, options.listen.port, error)) {
+  case UdpListener::Bound::ok:
+    break;
+  case UdpListener::Bound::bad_host:
+    say(error);
+    return exit_usage;
+  case UdpListener::Bound::in_use:
+  case UdpListener::Bound::failed:
+    say(error);
+    return exit_failure;
+  }
+
+  TapStats stats;
+  // Each destination has a socket of its own, connected, so that the
+  // system reports one that nobody listens on as a failed send.
+  std::vector<std::unique_ptr<UdpTransport>> forwards;
+  for (const Endpoint &forward : options.forwards) {
+    forwards.push_back(std::make_unique<UdpTransport>());
+    if (!forwards.back()->connect_to(forward.host, forward.port, UdpTransport::family_ipv4)) {
+      say("--forward: cannot reach " + forward.text() + ": " + forwards.back()->error_text());
+      return exit_usage;
+    }
+    if (loops_back(listener.address(), forwards.back()->remote_address())) {
+      say("--forward " + forward.text() + " is the address the tap listens on: it would loop");
+      return exit_usage;
+    }
+    stats.destinations.push_back({forward.text()});
+  }
+
+  Recorder recorder;
+  if (!options.record_path.empty() &&
+      !recorder.open(options.record_path, options.force, options.listen.text(), error)) {
+    say(options.record_path + ": " + error + (options.force ? "" : " (--force replaces a file)"));
+    return exit_failure;
+  }
+
+  std::mutex stats_mutex;
+  const Clock::time_point started = Clock::now();
+  // Times count from the first datagram; until it comes, from the start.
+  Clock::time_point first = started;
+  const auto since_first = [&](Clock::time_point t) {
+    return std::chrono::duration_cast<std::chrono::microseconds>(t - first).count();
+  };
+
+  const bool view = !options.quiet && !options.plain && platform::stdout_is_terminal() &&
+                    platform::prepare_terminal();
+  LiveView live_view(options.listen.text(), options.record_path);
+  std::unique_ptr<ConsoleWriter> console;
+  if (view) {
+    platform::write_stdout(LiveView::enter, std::strlen(LiveView::enter));
+    console = std::make_unique<ConsoleWriter>([&] {
+      const std::lock_guard<std::mutex> lock(stats_mutex);
+      const platform::TerminalSize size = platform::terminal_size();
+      return live_view.frame(stats, since_first(Clock::now()), size.columns, size.rows);
+    });
+  } else if (!options.quiet) {
+    console = std::make_unique<ConsoleWriter>();
+  }
+
+  std::vector<unsigned char> buffer(max_datagram + 1);
+  while (!platform::stop_requested()) {
+    const int size = listener.receive(buffer.data(), static_cast<int>(buffer.size()));
+    if (size < 0) {
+      continue;
+    }
+    const Clock::time_point arrival = Clock::now();
+    const auto bytes = static_cast<std::uint32_t>(size);
+    // Forwarding comes first: nothing else may delay it.
+    bool forwarded[TapOptions::max_forwards] = {};
+    for (std::size_t i = 0; i < forwards.size(); ++i) {
+      forwarded[i] = forwards[i]->send(buffer.data(), bytes);
+    }
+
+    const std::lock_guard<std::mutex> lock(stats_mutex);
+    if (stats.datagrams == 0) {
+      first = arrival;
+    }
+    const std::int64_t time_us = since_first(arrival);
+    BridgeEvent event{};
+    const DatagramKind kind = decode_datagram(buffer.data(), bytes, event);
+    if (recorder.is_open()) {
+      error.clear();
+      const bool written = recorder.record(time_us, kind, event, buffer.data(), bytes, error);
+      ++(written ? stats.recorded : stats.record_failures);
+      if (!error.empty()) {
+        say(options.record_path + ": " + error + "; recording goes on losing lines");
+      }
+    }
+    ++stats.datagrams;
+    stats.bytes += bytes;
+    stats.last_arrival_us = time_us;
+    for (std::size_t i = 0; i < forwards.size(); ++i) {
+      ++(forwarded[i] ? stats.destinations[i].forwarded : stats.destinations[i].failed);
+    }
+    if (kind == DatagramKind::malformed) {
+      ++stats.malformed;
+    } else if (kind == DatagramKind::foreign) {
+      ++stats.foreign;
+    } else {
+      stats.count_event(event);
+      if (console && !view && event.address_count > 0 &&
+          !console->push(plain_lines(time_us, event))) {
+        stats.dropped_lines += static_cast<std::uint64_t>(event.address_count);
+      }
+    }
+  }
+
+  const bool finished = !console || console->finish(view ? LiveView::leave : "");
+  {
+    const std::lock_guard<std::mutex> lock(stats_mutex);
+    say(summary(stats, recorder.is_open()));
+  }
+  if (!finished) {
+    // The output thread is stuck in a write and still uses what main owns.
+    std::_Exit(0);
+  }
+  return 0;
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+  platform::watch_for_stop();
+  TapOptions options;
+  const std::string error = parse_tap_options({argv + 1, argv + argc}, options);
+  if (!error.empty()) {
+    say(error + " (ring2osc-tap --help shows the usage)");
+    return exit_usage;
+  }
+  if (options.help) {
+    platform::write_stdout(tap_usage, std::strlen(tap_usage));
+    return 0;
+  }
+  return run(options);
+}

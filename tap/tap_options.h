@@ -1,0 +1,30 @@
+// ring2osc-tap's command line.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct Endpoint {
+  std::string host;
+  std::int32_t port;
+  std::string text() const { return host + ":" + std::to_string(port); }
+};
+
+struct TapOptions {
+  static constexpr std::size_t max_forwards = 16;
+
+  Endpoint listen{"127.0.0.1", 7040};
+  std::vector<Endpoint> forwards;
+  bool plain = false;
+  bool quiet = false;
+  std::string record_path;
+  bool force = false;
+  bool help = false;
+};
+
+extern const char *const tap_usage;
+
+// Fills `options` from the arguments after the program's name; returns what
+// is wrong with them, or an empty text.
+std::string parse_tap_options(const std::vector<std::string> &arguments, TapOptions &options);

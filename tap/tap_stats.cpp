@@ -1,0 +1,31 @@
+#include "tap/tap_stats.h"
+
+#include <cmath>
+#include <cstring>
+
+double argument_value(char type, std::uint32_t bits) {
+  if (type == 'i') {
+    return static_cast<std::int32_t>(bits);
+  }
+  float value = 0;
+  std::memcpy(&value, &bits, sizeof value);
+  return value;
+}
+
+void TapStats::count_event(const BridgeEvent &e) {
+  for (int i = 0; i < e.address_count; ++i) {
+    const int index = e.first_address + i;
+    AddressStats &a = addresses[index];
+    ++a.messages;
+    a.latest = argument_bits(e, i);
+    const double value = argument_value(bridge_addresses[index].type, a.latest);
+    a.history[a.next] = value;
+    a.next = (a.next + 1) % AddressStats::history_length;
+    if (std::isnan(value)) {
+      continue;
+    }
+    a.low = a.has_range && a.low < value ? a.low : value;
+    a.high = a.has_range && a.high > value ? a.high : value;
+    a.has_range = true;
+  }
+}

@@ -1,0 +1,46 @@
+// What the tap has seen so far: the counts of its summary line and, per
+// address of the bridge, what the live view shows. The receiving thread
+// updates it; the view copies it under a lock and draws from the copy.
+#pragma once
+
+#include "tap/bridge_messages.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct AddressStats {
+  static constexpr int history_length = 48;
+
+  std::uint64_t messages = 0; // 0: not seen yet
+  std::uint32_t latest = 0;   // the argument's bits
+  double low = 0;             // smallest and largest value, NaN aside
+  double high = 0;
+  bool has_range = false;
+  double history[history_length] = {}; // the latest values, oldest first from `next`
+  int next = 0;
+};
+
+struct DestinationStats {
+  std::string name;
+  std::uint64_t forwarded = 0;
+  std::uint64_t failed = 0;
+};
+
+struct TapStats {
+  std::uint64_t datagrams = 0;
+  std::uint64_t bytes = 0;
+  std::uint64_t malformed = 0;
+  std::uint64_t foreign = 0;
+  std::uint64_t dropped_lines = 0;    // output that a slow reader cost
+  std::uint64_t recorded = 0;         // lines written to the recording
+  std::uint64_t record_failures = 0;  // lines the recording lost
+  std::int64_t last_arrival_us = -1; // since the first datagram; -1: none yet
+  std::vector<DestinationStats> destinations;
+  AddressStats addresses[bridge_address_count];
+
+  void count_event(const BridgeEvent &e);
+};
+
+// The argument's value as a number for ranges and sparklines.
+double argument_value(char type, std::uint32_t bits);

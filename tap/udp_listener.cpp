@@ -1,0 +1,63 @@
+#include "tap/udp_listener.h"
+
+#include <cstring>
+
+namespace {
+
+constexpr std::uint32_t receive_timeout_ms = 100;
+// Room for bursts while the tap is busy writing a recording line.
+constexpr int receive_buffer_bytes = 4 * 1024 * 1024;
+
+} // namespace
+
+UdpListener::UdpListener() {
+  WSADATA data;
+  started = platform::WSAStartup(0x0202, &data) == 0;
+}
+
+UdpListener::~UdpListener() {
+  if (handle != -1) {
+    platform::closesocket(handle);
+  }
+  if (started) {
+    platform::WSACleanup();
+  }
+}
+
+UdpListener::Bound UdpListener::bind_to(const std::string &host, std::int32_t port,
+                                        std::string &error) {
+  const std::string where = host + ":" + std::to_string(port);
+  addrinfo hints;
+  std::memset(&hints, 0, sizeof hints);
+  hints.ai_family = AF_INET;
+  hints.ai_socktype = SOCK_DGRAM;
+  hints.ai_flags = AI_PASSIVE;
+  addrinfo *result = nullptr;
+  if (!started ||
+      platform::getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &result) != 0) {
+    error = "cannot resolve " + host;
+    return Bound::bad_host;
+  }
+  std::memcpy(&local, result->ai_addr, sizeof local);
+  platform::freeaddrinfo(result);
+
+  handle = platform::socket(AF_INET, SOCK_DGRAM, 0);
+  if (handle == -1) {
+    error = "cannot open a socket: error " + std::to_string(platform::WSAGetLastError());
+    return Bound::failed;
+  }
+  if (platform::bind(handle, reinterpret_cast<const sockaddr *>(&local), sizeof local) != 0) {
+    const int code = platform::WSAGetLastError();
+    error = code == WSAEADDRINUSE ? where + " is already in use by another program"
+                                  : "cannot listen on " + where + ": error " + std::to_string(code);
+    return code == WSAEADDRINUSE ? Bound::in_use : Bound::failed;
+  }
+  platform::set_receive_timeout(handle, receive_timeout_ms);
+  platform::set_receive_buffer(handle, receive_buffer_bytes);
+  return Bound::ok;
+}
+
+int UdpListener::receive(unsigned char *buffer, int size) {
+  const int received = platform::recvfrom(handle, buffer, size, 0, nullptr, nullptr);
+  return received >= 0 ? received : -1;
+}
