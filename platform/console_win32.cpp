@@ -64,7 +64,8 @@ TerminalSize terminal_size() {
   if (!::GetConsoleScreenBufferInfo(::GetStdHandle(STD_OUTPUT_HANDLE), &info)) {
     return {80, 24};
   }
-  return {info.srWindow.Right - info.srWindow.Left + 1, info.srWindow.Bottom - info.srWindow.Top + 1};
+  return {info.srWindow.Right - info.srWindow.Left + 1,
+          info.srWindow.Bottom - info.srWindow.Top + 1};
 }
 
 bool write_stdout(const char *bytes, std::size_t size) {

@@ -11,7 +11,8 @@
 namespace platform {
 
 int create_file(const std::string &path, bool replace, std::string &error) {
-  const int flags = _O_WRONLY | _O_CREAT | _O_BINARY | _O_NOINHERIT | (replace ? _O_TRUNC : _O_EXCL);
+  const int flags =
+      _O_WRONLY | _O_CREAT | _O_BINARY | _O_NOINHERIT | (replace ? _O_TRUNC : _O_EXCL);
   const int file = ::_open(path.c_str(), flags, _S_IREAD | _S_IWRITE);
   if (file < 0) {
     error = std::strerror(errno);

@@ -281,7 +281,7 @@ int set_receive_timeout(SocketHandle handle, std::uint32_t milliseconds) {
 
 int set_receive_buffer(SocketHandle handle, int bytes) {
   return ::setsockopt(handle, SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes) == 0 ? 0
-                                                                               : fail_with_errno();
+                                                                                : fail_with_errno();
 }
 
 void Sleep(std::uint32_t milliseconds) {

@@ -37,11 +37,18 @@ constexpr long unknown_tag = -2;
 long argument_size(char tag, const unsigned char *at, const unsigned char *end) {
   const auto left = static_cast<std::size_t>(end - at);
   switch (tag) {
-  case 'i': case 'f': case 'c': case 'r': case 'm':
+  case 'i':
+  case 'f':
+  case 'c':
+  case 'r':
+  case 'm':
     return left >= 4 ? 4 : runs_past;
-  case 'h': case 't': case 'd':
+  case 'h':
+  case 't':
+  case 'd':
     return left >= 8 ? 8 : runs_past;
-  case 's': case 'S': {
+  case 's':
+  case 'S': {
     const std::size_t padded = padded_string(at, end);
     return padded != 0 ? static_cast<long>(padded) : runs_past;
   }
@@ -53,7 +60,12 @@ long argument_size(char tag, const unsigned char *at, const unsigned char *end) 
     return padded <= left - 4 && read_big_endian(at) <= left ? static_cast<long>(4 + padded)
                                                              : runs_past;
   }
-  case 'T': case 'F': case 'N': case 'I': case '[': case ']':
+  case 'T':
+  case 'F':
+  case 'N':
+  case 'I':
+  case '[':
+  case ']':
     return 0;
   default:
     return unknown_tag;

@@ -32,7 +32,8 @@ std::string plain_lines(std::int64_t microseconds, const BridgeEvent &e) {
   std::string lines;
   for (int i = 0; i < e.address_count; ++i) {
     const BridgeAddress &a = bridge_addresses[e.first_address + i];
-    lines += time + " " + a.address + " " + a.type + " " + argument_text(a.type, argument_bits(e, i));
+    lines +=
+        time + " " + a.address + " " + a.type + " " + argument_text(a.type, argument_bits(e, i));
     lines += '\n';
   }
   return lines;

@@ -41,13 +41,13 @@ std::string padded(std::string text, std::size_t width) {
 // The latest values, oldest first, each as one of eight heights scaled to the
 // address's own range; NaN leaves a gap.
 std::string sparkline(const AddressStats &a, int width) {
-  const auto held = static_cast<int>(
-      std::min<std::uint64_t>(a.messages, static_cast<std::uint64_t>(AddressStats::history_length)));
+  const auto held = static_cast<int>(std::min<std::uint64_t>(
+      a.messages, static_cast<std::uint64_t>(AddressStats::history_length)));
   const int shown = std::min(held, width);
   std::string line;
   for (int i = held - shown; i < held; ++i) {
-    const int slot = (a.next - held + i + 2 * AddressStats::history_length) %
-                     AddressStats::history_length;
+    const int slot =
+        (a.next - held + i + 2 * AddressStats::history_length) % AddressStats::history_length;
     const double v = a.history[slot];
     if (std::isnan(v)) {
       line += ' ';
@@ -88,8 +88,8 @@ double LiveView::rate(int index) const {
   if (last.time_us <= first.time_us) {
     return 0;
   }
-  const std::uint64_t counted = index < 0 ? last.datagrams - first.datagrams
-                                          : last.messages[index] - first.messages[index];
+  const std::uint64_t counted =
+      index < 0 ? last.datagrams - first.datagrams : last.messages[index] - first.messages[index];
   return static_cast<double>(counted) * 1e6 / static_cast<double>(last.time_us - first.time_us);
 }
 
@@ -126,15 +126,14 @@ std::string LiveView::frame(const TapStats &stats, std::int64_t now_us, int colu
   lines.push_back(fitted(forwards, columns));
   char rate_text[32];
   std::snprintf(rate_text, sizeof rate_text, "%.1f/s", rate(-1));
-  lines.push_back(fitted("received " + std::to_string(stats.datagrams) + " datagrams  " +
-                             std::to_string(stats.bytes) + " bytes  " + rate_text +
-                             "  malformed " + std::to_string(stats.malformed) + "  foreign " +
-                             std::to_string(stats.foreign) + "  last " +
-                             (stats.last_arrival_us < 0
-                                  ? std::string("never")
-                                  : seconds_ago(now_us - stats.last_arrival_us)) +
-                             "  output lines dropped " + std::to_string(stats.dropped_lines),
-                         columns));
+  lines.push_back(fitted(
+      "received " + std::to_string(stats.datagrams) + " datagrams  " + std::to_string(stats.bytes) +
+          " bytes  " + rate_text + "  malformed " + std::to_string(stats.malformed) + "  foreign " +
+          std::to_string(stats.foreign) + "  last " +
+          (stats.last_arrival_us < 0 ? std::string("never")
+                                     : seconds_ago(now_us - stats.last_arrival_us)) +
+          "  output lines dropped " + std::to_string(stats.dropped_lines),
+      columns));
   lines.emplace_back();
   lines.push_back(fitted(padded("addr", 7) + padded("latest", value_width + 1) + "   msg/s " +
                              padded("min", value_width + 1) + padded("max", value_width + 1) +

@@ -88,7 +88,10 @@ int run(const TapOptions &options) {
   for (const Endpoint &forward : options.forwards) {
     forwards.push_back(std::make_unique<UdpTransport>());
     if (!forwards.back()->connect_to(forward.host, forward.port, UdpTransport::family_ipv4)) {
-      say("--forward: cannot reach " + forward.text() + ": " + forwards.back()->error_text());
+      // The transport names failures after resolution; before it, the host was unknown.
+      const std::string &why = forwards.back()->error_text();
+      say("--forward: " + (why.empty() ? "cannot resolve " + forward.host
+                                       : "cannot reach " + forward.text() + ": " + why));
       return exit_usage;
     }
     if (loops_back(listener.address(), forwards.back()->remote_address())) {

@@ -7,6 +7,7 @@
 #include <fstream>
 #include <iterator>
 #include <sstream>
+#include <thread>
 
 #include <csignal>
 #include <cstdlib>
@@ -73,6 +74,22 @@ double ChildProcess::cpu_seconds() const {
   const std::vector<std::string> field{std::istream_iterator<std::string>(after_name), {}};
   return (std::stod(field.at(11)) + std::stod(field.at(12))) /
          static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
+int ChildProcess::wait_exit(int signal, std::chrono::milliseconds timeout) {
+  if (pid > 0 && signal != 0) {
+    ::kill(pid, signal);
+  }
+  const auto give_up = std::chrono::steady_clock::now() + timeout;
+  int status = 0;
+  while (pid > 0 && std::chrono::steady_clock::now() < give_up) {
+    if (waitpid(pid, &status, WNOHANG) == pid) {
+      pid = -1;
+      return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return -1;
 }
 
 void ChildProcess::kill() {

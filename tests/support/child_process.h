@@ -3,6 +3,7 @@
 // driven from here under Wine, sending to this machine's loopback.
 #pragma once
 
+#include <chrono>
 #include <map>
 #include <string>
 #include <vector>
@@ -32,6 +33,9 @@ public:
   bool start(const std::vector<std::string> &command, const Redirects &files = {});
   bool running();
   void kill();
+  // Waits up to `timeout` for the process to end, after sending `signal`
+  // unless it is 0: its exit status, or -1 when it did not exit normally.
+  int wait_exit(int signal, std::chrono::milliseconds timeout);
   // The operating system's process id, or 0 when none is running.
   unsigned long id() const;
   // Processor time used so far, user and system together.

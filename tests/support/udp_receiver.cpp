@@ -66,6 +66,18 @@ bool UdpReceiver::receive(Datagram &datagram, std::chrono::milliseconds timeout)
   return received >= 0;
 }
 
+bool UdpReceiver::send_to(std::uint16_t port, const Datagram &datagram) {
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(port);
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  const auto sent =
+      ::sendto(static_cast<decltype(::socket(0, 0, 0))>(handle),
+               reinterpret_cast<const char *>(datagram.data()), static_cast<int>(datagram.size()),
+               0, reinterpret_cast<const sockaddr *>(&address), sizeof address);
+  return sent == static_cast<long long>(datagram.size());
+}
+
 std::vector<Datagram> UdpReceiver::receive_all(std::size_t count, std::chrono::milliseconds first,
                                                std::chrono::milliseconds quiet) {
   std::vector<Datagram> all;

@@ -21,6 +21,8 @@ public:
 
   // One datagram, or false when none arrives within `timeout`.
   bool receive(Datagram &datagram, std::chrono::milliseconds timeout);
+  // Sends one datagram from this socket to 127.0.0.1:port.
+  bool send_to(std::uint16_t port, const Datagram &datagram);
   // `count` datagrams, each waited for up to `first` (generous: Wine starts
   // slowly), then whatever else comes before `quiet` passes without one.
   std::vector<Datagram> receive_all(std::size_t count, std::chrono::milliseconds first,

@@ -1,0 +1,134 @@
+// The real ring2osc-tap in a process of its own, on port 7040: what it hands
+// on, byte for byte and in order, what it prints, how it starts and ends.
+#include "tests/support/child_process.h"
+#include "tests/support/udp_receiver.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <regex>
+#include <sstream>
+#include <thread>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// ring2osc-tap with `arguments`; RING2OSC_TAP runs another build of it, such
+// as "wine ring2osc-tap.exe". Its output and errors go to one file.
+struct TapRun {
+  explicit TapRun(const std::vector<std::string> &arguments) {
+    const char *tap = std::getenv("RING2OSC_TAP");
+    std::istringstream words(tap != nullptr ? tap : program_beside_tests("ring2osc-tap"));
+    std::vector<std::string> command{std::istream_iterator<std::string>(words), {}};
+    command.insert(command.end(), arguments.begin(), arguments.end());
+    process.start(command, {"", out_path});
+  }
+  ~TapRun() { std::remove(out_path.c_str()); }
+  TapRun(const TapRun &) = delete;
+  TapRun &operator=(const TapRun &) = delete;
+
+  // Waits until the tap holds port 7040.
+  bool listening() {
+    for (int i = 0; i < 1000 && process.running(); ++i) {
+      if (!UdpReceiver(7040).is_open()) {
+        return true;
+      }
+      std::this_thread::sleep_for(10ms);
+    }
+    return false;
+  }
+  std::string output() const { return read_file(out_path); }
+
+  std::string out_path = temporary_path("tap");
+  ChildProcess process;
+};
+
+std::string port_of(const UdpReceiver &receiver) {
+  return "127.0.0.1:" + std::to_string(receiver.port());
+}
+
+TEST(TapProcess, ForwardsEveryDatagramUnchangedToEachDestinationAndSumsUp) {
+  UdpReceiver a(0), b(0), sender(0);
+  std::uint16_t comes_back = 0;
+  {
+    const UdpReceiver closed(0);
+    comes_back = closed.port();
+  }
+  TapRun tap({"--quiet", "--forward", port_of(a), "--forward", std::to_string(b.port()),
+              "--forward", "127.0.0.1:" + std::to_string(comes_back)});
+  ASSERT_TRUE(tap.listening());
+  const Datagram gesture = {'#', 'b', 'u', 'n', 'd', 'l', 'e', 0, 0, 0, 0,   0,   0, 0, 0, 1, 0, 0,
+                            0,   16,  '/', 'g', 'e', 's', 't', 0, 0, 0, ',', 'i', 0, 0, 0, 0, 0, 5};
+  Datagram largest(65507, 0x5A); // malformed: no OSC at all
+  const Datagram foreign = {'/', 'x', 0, 0, ',', 'i', 0, 0, 1, 2, 3, 4};
+  const std::vector<Datagram> sent = {gesture, largest, foreign, {0x01}, gesture, foreign};
+  std::vector<Datagram> late;
+  for (std::size_t i = 0; i < sent.size(); ++i) {
+    std::this_thread::sleep_for(20ms);
+    if (i == 4) {
+      late = {sent[4], sent[5]};
+    }
+    ASSERT_TRUE(sender.send_to(7040, sent[i]));
+  }
+  EXPECT_EQ(a.receive_all(sent.size(), 10s, 300ms), sent);
+  EXPECT_EQ(b.receive_all(sent.size(), 10s, 300ms), sent);
+  // The third destination comes back after four datagrams and gets the rest.
+  UdpReceiver back(comes_back);
+  ASSERT_TRUE(back.is_open());
+  for (const Datagram &d : late) {
+    ASSERT_TRUE(sender.send_to(7040, d));
+    std::this_thread::sleep_for(20ms);
+  }
+  EXPECT_EQ(back.receive_all(late.size(), 10s, 300ms), late);
+  EXPECT_EQ(a.receive_all(late.size(), 10s, 300ms), late);
+
+  EXPECT_EQ(tap.process.wait_exit(SIGINT, 10s), 0);
+  const std::string summary = tap.output();
+  const std::string expected = "ring2osc-tap: 8 datagrams received \\(65652 bytes\\), 2 malformed, "
+                               "3 foreign; " +
+                               port_of(a) + ": 8 forwarded, 0 failed; " + port_of(b) +
+                               ": 8 forwarded, 0 failed; 127.0.0.1:" + std::to_string(comes_back) +
+                               ": ([0-9]) forwarded, ([0-9]) failed; 0 output lines dropped\n";
+  std::smatch counts;
+  ASSERT_TRUE(std::regex_match(summary, counts, std::regex(expected))) << summary;
+  EXPECT_GE(std::stoi(counts[1]), 2);
+  EXPECT_GE(std::stoi(counts[2]), 1);
+}
+
+TEST(TapProcess, StartUpProblemsAreOneLineAndAStatus) {
+  const std::string existing = temporary_path("existing");
+  std::ofstream(existing) << "keep me\n";
+  struct Case {
+    std::vector<std::string> arguments;
+    int status;
+    std::string output;
+  };
+  const Case cases[] = {
+      {{"--forward", "7040"},
+       2,
+       "--forward 127.0.0.1:7040 is the address the tap listens on: it would loop"},
+      {{"--listen", "0.0.0.0:7041", "--forward", "7041"},
+       2,
+       "--forward 127.0.0.1:7041 is the address the tap listens on: it would loop"},
+      {{"--listen", "nosuch.invalid:7041"}, 2, "cannot resolve nosuch.invalid"},
+      {{"--forward", "nosuch.invalid:7041"}, 2, "--forward: cannot resolve nosuch.invalid"},
+      {{"--record", existing}, 1, existing + ": File exists (--force replaces a file)"},
+      {{"--listen"}, 2, "--listen needs a value (ring2osc-tap --help shows the usage)"},
+      {{"--port-taken"}, 1, "127.0.0.1:7040 is already in use by another program"},
+  };
+  for (const Case &c : cases) {
+    const bool take_port = c.arguments[0] == "--port-taken";
+    const UdpReceiver holder(take_port ? 7040 : 0);
+    TapRun tap(take_port ? std::vector<std::string>{} : c.arguments);
+    EXPECT_EQ(tap.process.wait_exit(0, 10s), c.status) << c.output;
+    EXPECT_EQ(tap.output(), "ring2osc-tap: " + c.output + "\n");
+  }
+  EXPECT_EQ(read_file(existing), "keep me\n");
+  std::remove(existing.c_str());
+}
+
+} // namespace
