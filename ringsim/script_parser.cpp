@@ -169,29 +169,65 @@ bool parse_assignment(const std::string &token, RingEvent &event, std::string &r
   return status == NumberStatus::ok;
 }
 
+// "@SECONDS": decimal seconds with at most six places, up to a million
+// seconds, as microseconds.
+bool parse_time(const std::string &token, std::int64_t &at_us) {
+  constexpr std::int64_t max_seconds = 1000000;
+  const std::size_t point = token.find('.');
+  const std::string whole = token.substr(1, point == std::string::npos ? point : point - 1);
+  const std::string places = point == std::string::npos ? "" : token.substr(point + 1);
+  const auto digits = [](const std::string &text) {
+    return text.find_first_not_of("0123456789") == std::string::npos;
+  };
+  if (whole.empty() || whole.size() > 7 || !digits(whole) || places.size() > 6 || !digits(places) ||
+      (point != std::string::npos && places.empty())) {
+    return false;
+  }
+  const std::int64_t seconds = std::stoll(whole);
+  at_us = seconds * 1000000 + (places.empty() ? 0 : std::stoll((places + "00000").substr(0, 6)));
+  return seconds <= max_seconds;
+}
+
 } // namespace
 
-ScriptLine parse_script_line(const std::string &line, RingEvent &event, std::string &reason) {
+ScriptLine parse_script_line(const std::string &line, RingEvent &event, std::string &reason,
+                             std::int64_t *at_us) {
   const std::vector<std::string> tokens = split_tokens(line);
   if (tokens.empty() || tokens.front()[0] == '#') {
     return ScriptLine::nothing;
   }
+  std::int64_t time = -1;
+  std::size_t first = 0;
+  if (tokens.front()[0] == '@') {
+    if (!parse_time(tokens.front(), time)) {
+      reason = "bad time " + quoted(tokens.front()) + ": @SECONDS, at most 6 decimals";
+      return ScriptLine::malformed;
+    }
+    if (tokens.size() == 1) {
+      reason = "no event after the time";
+      return ScriptLine::malformed;
+    }
+    first = 1;
+  }
   RingEvent parsed{};
-  switch (parse_int32(tokens.front(), parsed.kind)) {
+  switch (parse_int32(tokens[first], parsed.kind)) {
   case NumberStatus::bad:
-    reason = "bad kind " + quoted(tokens.front());
+    reason = "bad kind " + quoted(tokens[first]);
     return ScriptLine::malformed;
   case NumberStatus::out_of_range:
-    reason = "kind out of range " + quoted(tokens.front());
+    reason = "kind out of range " + quoted(tokens[first]);
     return ScriptLine::malformed;
   case NumberStatus::ok:
     break;
   }
-  for (std::size_t i = 1; i < tokens.size(); ++i) {
+  for (std::size_t i = first + 1; i < tokens.size(); ++i) {
     if (!parse_assignment(tokens[i], parsed, reason)) {
       return ScriptLine::malformed;
     }
   }
   event = parsed;
+  if (at_us != nullptr) {
+    *at_us = time;
+  }
   return ScriptLine::event;
 }

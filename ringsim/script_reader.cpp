@@ -6,6 +6,11 @@ namespace {
 
 bool starts_with(const std::string &text, const char *prefix) { return text.rfind(prefix, 0) == 0; }
 
+bool is_comment(const std::string &line) {
+  const std::size_t first = line.find_first_not_of(" \t\r\v\f");
+  return first != std::string::npos && line[first] == '#';
+}
+
 } // namespace
 
 // Keeps at most max_line_bytes of a line and notes that the rest was dropped.
@@ -21,6 +26,7 @@ bool ScriptReader::read_line() {
       too_long = true;
     }
   }
+  unterminated = c != '\n';
   return c == '\n' || !line.empty();
 }
 
@@ -35,12 +41,24 @@ ScriptReader::Outcome ScriptReader::next(RingEvent &event, std::string &reason) 
         line.erase(0, 3);
       }
     }
+    if (is_comment(line)) {
+      continue;
+    }
     if (too_long) {
       reason = "line too long";
       return Outcome::malformed;
     }
-    switch (parse_script_line(line, event, reason)) {
+    RingEvent parsed_event{};
+    std::int64_t parsed_time = -1;
+    const ScriptLine parsed = parse_script_line(line, parsed_event, reason, &parsed_time);
+    if (unterminated && parsed != ScriptLine::nothing) {
+      reason = "the last line has no line end: cut short?";
+      return Outcome::malformed;
+    }
+    switch (parsed) {
     case ScriptLine::event:
+      event = parsed_event;
+      time = parsed_time;
       return Outcome::event;
     case ScriptLine::malformed:
       return Outcome::malformed;

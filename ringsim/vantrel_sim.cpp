@@ -1,7 +1,10 @@
 // A simulated ring behind the ring SDK's four calls, for running and testing
 // the bridge without hardware. Configured from the environment:
 //   RINGSIM_EVENTS       script file to play ("-" for standard input); unset: demo
-//   RINGSIM_INTERVAL_US  pause between script events, in microseconds (0)
+//   RINGSIM_INTERVAL_US  pause between script events without a time, in
+//                        microseconds (0)
+//   RINGSIM_SPEED        divides every wait, 0.01 to 100 (1)
+//   RINGSIM_LOOP         1: play the script again from the top when it ends
 //   RINGSIM_RINGS        what QorNumRings reports (1)
 //   RINGSIM_THREADS      delivery threads, each playing everything (1)
 //   RINGSIM_LOG          file that gets one line per SDK call
@@ -10,6 +13,7 @@
 //                        first thread's events was handed to the bridge
 // It writes to standard error only about its own input.
 #include "bridge/ring_sdk.h"
+#include "platform/precise_sleep.h"
 #include "ringsim/demo_stream.h"
 #include "ringsim/pacing.h"
 #include "ringsim/script_reader.h"
@@ -36,7 +40,8 @@ namespace {
 
 constexpr long long max_threads = 64;
 constexpr long long max_interval_us = 3'600'000'000; // an hour
-// Several threads each play all of standard input, so it is held in memory.
+// Several threads, or a loop, play standard input more than once, so it is
+// held in memory.
 constexpr std::size_t max_shared_input = std::size_t{64} * 1024 * 1024;
 
 // Reads an integer setting; anything unset or unusable gives `fallback`.
@@ -56,9 +61,27 @@ long long env_integer(const char *name, long long fallback, long long low, long 
   return value;
 }
 
+// Reads a decimal setting in the same way.
+double env_real(const char *name, double fallback, double low, double high) {
+  const char *text = std::getenv(name);
+  if (text == nullptr || *text == '\0') {
+    return fallback;
+  }
+  char *end = nullptr;
+  const double value = std::strtod(text, &end);
+  if (*end != '\0' || !(value >= low && value <= high)) {
+    std::fprintf(stderr, "ringsim: ignoring %s=%s: not a number from %g to %g\n", name, text, low,
+                 high);
+    return fallback;
+  }
+  return value;
+}
+
 struct Settings {
   std::string script; // empty: demo
   std::chrono::microseconds interval{0};
+  double speed = 1;
+  bool loop = false;
   std::int32_t rings = 1;
   int threads = 1;
   std::string log_path;
@@ -78,6 +101,8 @@ Settings read_settings() {
   }
   settings.interval =
       std::chrono::microseconds(env_integer("RINGSIM_INTERVAL_US", 0, 0, max_interval_us));
+  settings.speed = env_real("RINGSIM_SPEED", 1, 0.01, 100);
+  settings.loop = env_integer("RINGSIM_LOOP", 0, 0, 1) == 1;
   settings.rings = static_cast<std::int32_t>(env_integer("RINGSIM_RINGS", 1, INT32_MIN, INT32_MAX));
   settings.threads = static_cast<int>(env_integer("RINGSIM_THREADS", 1, 1, max_threads));
   return settings;
@@ -161,23 +186,35 @@ private:
   std::FILE *log_file = nullptr;
 };
 
-// Waits until each event is due; the first goes at once.
+// Waits until each event is due on the schedule; the first goes at once.
 class Pacer {
 public:
-  explicit Pacer(std::chrono::steady_clock::duration interval)
-      : interval(interval), due(std::chrono::steady_clock::now()) {}
+  Pacer(std::chrono::microseconds interval, double speed)
+      : pacing(interval.count(), speed), start(std::chrono::steady_clock::now()) {}
 
-  void wait() {
-    if (interval.count() == 0) {
-      return;
+  // `at_us` is the event's script time, negative for none. True when that
+  // time is before the previous event's.
+  bool wait(std::int64_t at_us) {
+    bool earlier = false;
+    const std::int64_t due = pacing.due(at_us, earlier);
+    if (due > elapsed_us()) {
+      platform::sleep_until(start + std::chrono::microseconds(due));
     }
-    std::this_thread::sleep_until(due);
-    due = next_due(due, std::chrono::steady_clock::now(), interval);
+    pacing.woke(due, elapsed_us());
+    return earlier;
   }
 
+  void next_pass() { pacing.next_pass(); }
+
 private:
-  std::chrono::steady_clock::duration interval;
-  std::chrono::steady_clock::time_point due;
+  std::int64_t elapsed_us() const {
+    return std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() -
+                                                                 start)
+        .count();
+  }
+
+  Pacing pacing;
+  std::chrono::steady_clock::time_point start;
 };
 
 // When each event was handed over, for measuring the bridge's latency from
@@ -216,20 +253,25 @@ private:
   std::vector<long long> times;
 };
 
-void play_script(RingEventCallback handler, std::istream &input, const std::string &source,
-                 bool first_thread) {
-  const Settings &settings = Simulator::get().settings();
-  Pacer pacer(settings.interval);
-  Stamps stamps(first_thread ? settings.stamps_path : std::string());
+// Plays one pass of a script; false when it held no event at all.
+bool play_pass(RingEventCallback handler, std::istream &input, const std::string &source,
+               bool first_thread, Pacer &pacer, Stamps &stamps, bool &told_earlier) {
   ScriptReader reader(input);
   std::string reason;
   RingEvent event{};
+  bool played = false;
   for (;;) {
     switch (reader.next(event, reason)) {
     case ScriptReader::Outcome::event:
-      pacer.wait();
+      if (pacer.wait(reader.time_us()) && first_thread && !told_earlier) {
+        told_earlier = true;
+        std::fprintf(stderr,
+                     "ringsim: %s:%lu: time before the line before's; played right after it\n",
+                     source.c_str(), reader.line_number());
+      }
       stamps.record();
       handler(event);
+      played = true;
       break;
     case ScriptReader::Outcome::malformed:
       if (first_thread) {
@@ -244,8 +286,7 @@ void play_script(RingEventCallback handler, std::istream &input, const std::stri
       }
       break;
     case ScriptReader::Outcome::end:
-      stamps.write();
-      return;
+      return played;
     }
   }
 }
@@ -262,10 +303,10 @@ void play_demo(RingEventCallback handler, bool first_thread) {
   Simulator::get().wait_until_subscribed();
 
   // Each tick's events go out together, one tick period apart.
-  Pacer pacer{std::chrono::milliseconds(demo_tick_ms)};
+  Pacer pacer(std::chrono::milliseconds(demo_tick_ms), 1);
   RingEvent events[demo_max_events_per_tick];
   for (std::uint64_t tick = 0;; ++tick) {
-    pacer.wait();
+    pacer.wait(-1);
     const int count = demo_tick_events(tick, events);
     for (int i = 0; i < count; ++i) {
       handler(events[i]);
@@ -283,31 +324,43 @@ public:
   }
 };
 
-// Every thread plays the whole script; standard input can be read only once,
-// so several threads share one copy of it.
+// Every thread plays the whole script, as many times as it loops; standard
+// input can be read only once, so then it is played from a copy in memory.
 void deliver(RingEventCallback handler, int thread_index,
              const std::shared_ptr<const std::string> &shared_input) {
-  const std::string &script = Simulator::get().settings().script;
+  const Settings &settings = Simulator::get().settings();
+  const std::string &script = settings.script;
   const bool first_thread = thread_index == 0;
   if (script.empty()) {
     play_demo(handler, first_thread);
-  } else if (shared_input) {
-    SharedText text(*shared_input);
-    std::istream input(&text);
-    play_script(handler, input, script, first_thread);
-  } else if (script == "-") {
-    play_script(handler, std::cin, script, first_thread);
-  } else {
-    std::ifstream input(script, std::ios::binary);
-    if (!input) {
-      if (first_thread) {
-        std::fprintf(stderr, "ringsim: %s: cannot open: %s\n", script.c_str(),
-                     std::strerror(errno));
-      }
-      return;
-    }
-    play_script(handler, input, script, first_thread);
+    return;
   }
+  Pacer pacer(settings.interval, settings.speed);
+  Stamps stamps(first_thread ? settings.stamps_path : std::string());
+  bool told_earlier = false;
+  for (bool again = true; again; pacer.next_pass()) {
+    bool played = false;
+    if (shared_input) {
+      SharedText text(*shared_input);
+      std::istream input(&text);
+      played = play_pass(handler, input, script, first_thread, pacer, stamps, told_earlier);
+    } else if (script == "-") {
+      played = play_pass(handler, std::cin, script, first_thread, pacer, stamps, told_earlier);
+    } else {
+      std::ifstream input(script, std::ios::binary);
+      if (!input) {
+        if (first_thread) {
+          std::fprintf(stderr, "ringsim: %s: cannot open: %s\n", script.c_str(),
+                       std::strerror(errno));
+        }
+        return;
+      }
+      played = play_pass(handler, input, script, first_thread, pacer, stamps, told_earlier);
+    }
+    // A script without events would loop without ever waiting.
+    again = settings.loop && played;
+  }
+  stamps.write();
 }
 
 // The first delivery thread starts the others, so that QorInitialize returns
@@ -315,7 +368,7 @@ void deliver(RingEventCallback handler, int thread_index,
 void first_delivery(RingEventCallback handler) {
   const Settings &settings = Simulator::get().settings();
   std::shared_ptr<const std::string> shared_input;
-  if (settings.script == "-" && settings.threads > 1) {
+  if (settings.script == "-" && (settings.threads > 1 || settings.loop)) {
     std::string all;
     char chunk[64 * 1024];
     while (all.size() < max_shared_input && std::cin.read(chunk, sizeof chunk).gcount() > 0) {
@@ -324,8 +377,8 @@ void first_delivery(RingEventCallback handler) {
     if (all.size() > max_shared_input || std::cin.peek() != std::char_traits<char>::eof()) {
       all.resize(max_shared_input);
       std::fprintf(stderr,
-                   "ringsim: -: standard input is over 64 MiB; with RINGSIM_THREADS above 1 only "
-                   "its first 64 MiB play\n");
+                   "ringsim: -: standard input is over 64 MiB; with RINGSIM_THREADS above 1 or "
+                   "RINGSIM_LOOP only its first 64 MiB play\n");
     }
     all.shrink_to_fit();
     shared_input = std::make_shared<const std::string>(std::move(all));

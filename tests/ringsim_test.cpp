@@ -9,10 +9,10 @@
 
 namespace {
 
-// What a script plays: "KIND x=BITS" per event, "LINE: reason" per
-// malformed line, joined by '|'.
-std::string played(const std::string &script) {
-  std::istringstream input(script);
+// What a script, given a last line end, plays: "[@TIME ]KIND x=BITS" per
+// event, "LINE: reason" per malformed line, joined by '|'.
+std::string played(const std::string &script, const char *end = "\n") {
+  std::istringstream input(script + end);
   ScriptReader reader(input);
   std::ostringstream out;
   std::string reason;
@@ -25,7 +25,8 @@ std::string played(const std::string &script) {
     out << (outcome == ScriptReader::Outcome::end || out.tellp() == 0 ? "" : "|") << std::hex
         << std::uppercase;
     if (outcome == ScriptReader::Outcome::event) {
-      out << std::dec << event.kind << " x=" << std::hex << x_bits;
+      out << std::dec << (reader.time_us() < 0 ? "" : "@" + std::to_string(reader.time_us()) + " ")
+          << event.kind << " x=" << std::hex << x_bits;
     } else if (outcome == ScriptReader::Outcome::malformed) {
       out << std::dec << reader.line_number() << ": " << reason << (event.kind == 77 ? "" : "!");
     } else if (outcome == ScriptReader::Outcome::utf16) {
@@ -72,13 +73,64 @@ TEST(Script, EachLineIsAnEventNothingOrAReason) {
   }
 }
 
-TEST(Pacing, AStallRestartsTheScheduleInsteadOfCatchingUpInABurst) {
-  struct Case {
-    int due, now, next; // milliseconds, one interval being 10
+TEST(Script, TimesCommentsOfAnyLengthAndALastLineCutShort) {
+  const std::string long_comment = "# " + std::string(2 * ScriptReader::max_line_bytes, 'f');
+  const std::pair<std::string, std::string> cases[] = {
+      {"@0 11\n@1.5 1 x=1\n  @0.000001 -1\n4", "@0 11 x=0|@1500000 1 x=3F800000|@1 -1 x=0|4 x=0"},
+      {"@12.1234567 4\n@-1 4\n@1. 4\n@.5 4\n@1e3 4\n@2000000 4\n@1",
+       R"(1: bad time "@12.1234567": @SECONDS, at most 6 decimals|)"
+       R"(2: bad time "@-1": @SECONDS, at most 6 decimals|3: bad time "@1.": @SECONDS, at most 6 )"
+       R"(decimals|4: bad time "@.5": @SECONDS, at most 6 decimals|5: bad time "@1e3": @SECONDS, )"
+       R"(at most 6 decimals|6: bad time "@2000000": @SECONDS, at most 6 decimals|)"
+       "7: no event after the time"},
+      {long_comment + "\n4\n" + long_comment, "4 x=0"},
   };
-  const Case cases[] = {{0, 0, 10}, {0, 7, 10}, {0, 10, 10}, {0, 11, 21}, {100, 3000, 3010}};
-  for (const Case &c : cases) {
-    EXPECT_EQ(next_due(c.due, c.now, 10), c.next) << c.due << " " << c.now;
+  for (const auto &[script, expected] : cases) {
+    EXPECT_EQ(played(script), expected);
+  }
+  EXPECT_EQ(played("4\n@1 4 gest_value=5", ""),
+            "4 x=0|2: the last line has no line end: cut short?");
+  EXPECT_EQ(played("4\n# cut sho", ""), "4 x=0");
+}
+
+TEST(Pacing, EachEventIsDueAtAnAbsolutePointAndOnlyAStallMovesTheRest) {
+  struct Step {
+    std::int64_t at, woke, due; // microseconds; at -1: no time; due -1: next pass
+    bool earlier;
+  };
+  // One interval is 10 ms; the third sequence plays at twice the speed.
+  const std::vector<std::vector<Step>> sequences = {
+      {{-1, 0, 0, false},
+       {-1, 15000, 10000, false},
+       {-1, 20000, 20000, false},
+       {-1, 269999, 30000, false},
+       {-1, 340000, 40000, false},
+       {-1, 350000, 350000, false}},
+      {{2000000, 2000000, 2000000, false},
+       {-1, 2010000, 2010000, false},
+       {1000000, 2010000, 2010000, true},
+       {2500000, 2500000, 2500000, false},
+       {0, 0, -1, false},
+       {0, 2510000, 2510000, false},
+       {-1, 2520000, 2520000, false},
+       {0, 0, -1, false},
+       {-1, 2530000, 2530000, false}},
+      {{1000000, 500000, 500000, false},
+       {-1, 505000, 505000, false},
+       {500000, 505000, 505000, true}},
+  };
+  for (std::size_t n = 0; n < sequences.size(); ++n) {
+    Pacing pacing(10000, n == 2 ? 2 : 1);
+    for (const Step &step : sequences[n]) {
+      if (step.due < 0) {
+        pacing.next_pass();
+        continue;
+      }
+      bool earlier = false;
+      EXPECT_EQ(pacing.due(step.at, earlier), step.due) << n << ": " << step.at;
+      EXPECT_EQ(earlier, step.earlier) << n << ": " << step.at;
+      pacing.woke(step.due, step.woke);
+    }
   }
 }
 

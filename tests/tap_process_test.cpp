@@ -131,4 +131,39 @@ TEST(TapProcess, StartUpProblemsAreOneLineAndAStatus) {
   std::remove(existing.c_str());
 }
 
+TEST(TapProcess, PrintsAndRecordsTheBridgeExactlyAndTheRecordingReplaysItByteForByte) {
+  UdpReceiver a(0), sender(0);
+  const std::string recording = temporary_path("recording");
+  TapRun tap({"--record", recording, "--forward", port_of(a)});
+  ASSERT_TRUE(tap.listening());
+  const std::string script = "11\n1 x=1e-7 y=nan z=-0.0\n0 b_number=3 b_value=-1\n"
+                             "9 x=bits:7F800001 y=-inf z=1e-45\n7 gest_value=1\n";
+  std::vector<Datagram> live;
+  {
+    const BridgeRun bridge(script);
+    live = a.receive_all(5, 10s, 300ms);
+  }
+  ASSERT_EQ(live.size(), 5U);
+  ASSERT_TRUE(sender.send_to(7040, {'/', 'x', 0, 0}));
+  ASSERT_EQ(a.receive_all(1, 10s, 300ms).size(), 1U);
+  // Killed outright, the tap has still written every line it made.
+  tap.process.kill();
+
+  const std::regex time(R"(\d+\.\d{6})");
+  EXPECT_EQ(std::regex_replace(tap.output(), time, "T"),
+            "T /a/x f 1e-07\nT /a/y f bits:7FC00000\nT /a/z f -0\nT /b/3 i -1\n"
+            "T /g/x f bits:7F800001\nT /g/y f -inf\nT /g/z f 1e-45\n");
+  const std::string recorded = read_file(recording);
+  const std::string heading = "# ring2osc-tap recording, started ";
+  ASSERT_EQ(recorded.rfind(heading, 0), 0U);
+  EXPECT_EQ(std::regex_replace(recorded.substr(recorded.find('\n') + 1), time, "T"),
+            "@T -1\n@T 1 x=1e-07 y=bits:7FC00000 z=-0\n@T 0 b_number=3 b_value=-1\n"
+            "@T 9 x=bits:7F800001 y=-inf z=1e-45\n@T -1\n# @T foreign 2F780000\n");
+
+  UdpReceiver replay(7040);
+  const BridgeRun bridge(recorded);
+  EXPECT_EQ(replay.receive_all(live.size(), 10s, 300ms), live);
+  std::remove(recording.c_str());
+}
+
 } // namespace
