@@ -139,10 +139,15 @@ int run(const TapOptions &options) {
     }
     const Clock::time_point arrival = Clock::now();
     const auto bytes = static_cast<std::uint32_t>(size);
-    // Forwarding comes first: nothing else may delay it.
+    // Forwarding comes first: nothing else may delay it. A connected socket
+    // reports "nobody listens" on the send after the one that found out, and
+    // drops that send's datagram even if the destination is back by now: so
+    // a failed send counts as a failure and is tried once more.
+    bool failed[TapOptions::max_forwards] = {};
     bool forwarded[TapOptions::max_forwards] = {};
     for (std::size_t i = 0; i < forwards.size(); ++i) {
-      forwarded[i] = forwards[i]->send(buffer.data(), bytes);
+      failed[i] = !forwards[i]->send(buffer.data(), bytes);
+      forwarded[i] = !failed[i] || forwards[i]->send(buffer.data(), bytes);
     }
 
     const std::lock_guard<std::mutex> lock(stats_mutex);
@@ -164,7 +169,8 @@ int run(const TapOptions &options) {
     stats.bytes += bytes;
     stats.last_arrival_us = time_us;
     for (std::size_t i = 0; i < forwards.size(); ++i) {
-      ++(forwarded[i] ? stats.destinations[i].forwarded : stats.destinations[i].failed);
+      stats.destinations[i].forwarded += forwarded[i] ? 1 : 0;
+      stats.destinations[i].failed += failed[i] ? 1 : 0;
     }
     if (kind == DatagramKind::malformed) {
       ++stats.malformed;
