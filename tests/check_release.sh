@@ -1,8 +1,8 @@
 #!/bin/sh
 # Usage: check_release.sh BUILD_DIR OBJDUMP [PROCESS_TEST]
 # Checks the zips that cpack wrote in BUILD_DIR. The release: one top folder
-# holding a stripped ring2osc.exe that carries its version, README.md and the
-# examples, and no VantrelDll.dll. The simulated SDK: a zip of its own. Given
+# holding a stripped ring2osc.exe that carries its version, ring2osc-tap.exe,
+# README.md and the examples, and no VantrelDll.dll. The simulated SDK: a zip of its own. Given
 # the native process test, the simulated DLL then goes beside the exe and the
 # per-kind table plays through it under Wine.
 set -eu
@@ -12,14 +12,16 @@ unpacked=$(mktemp -d)
 trap 'rm -rf "$unpacked"' EXIT
 
 test "$(unzip -Z1 "$1/$release.zip" | sort | tr '\n' ' ')" = \
-  "$release/README.md $release/examples/ $release/examples/ring2osc.pd $release/examples/ring2osc.scd $release/ring2osc.exe "
+  "$release/README.md $release/examples/ $release/examples/ring2osc.pd $release/examples/ring2osc.scd $release/ring2osc-tap.exe $release/ring2osc.exe "
 test "$(unzip -Z1 "$1/$release-simulator.zip")" = "$release/VantrelDll.dll"
 unzip -q "$1/$release.zip" -d "$unpacked"
 exe=$unpacked/$release/ring2osc.exe
-if "$2" -h "$exe" | grep -q debug; then
-  echo "$exe is not stripped" >&2
-  exit 1
-fi
+for program in "$exe" "$unpacked/$release/ring2osc-tap.exe"; do
+  if "$2" -h "$program" | grep -q debug; then
+    echo "$program is not stripped" >&2
+    exit 1
+  fi
+done
 strings -el "$exe" | grep -qx "$version"
 if [ $# -ge 3 ]; then
   unzip -q "$1/$release-simulator.zip" -d "$unpacked"
