@@ -6,12 +6,17 @@
 #include "platform/platform.h"
 
 #include <atomic>
+#include <mutex>
 #include <windows.h>
 
 namespace platform {
 namespace {
 
 std::atomic<int> startups{0};
+// The last WSACleanup releases every socket of the process. Under Wine a
+// WSAStartup on another SDK thread can slip into that release and lose the
+// socket it opens next; taking turns keeps the two whole.
+std::mutex startup_turns;
 
 int fail(int winsock_code) {
   ::WSASetLastError(winsock_code);
@@ -33,6 +38,7 @@ int WSAStartup(std::uint16_t version, WSADATA *data) {
   if (fault_armed(FaultPoint::startup)) {
     return WSASYSNOTREADY;
   }
+  const std::lock_guard<std::mutex> turn(startup_turns);
   const int status = ::WSAStartup(version, data);
   if (status == 0) {
     startups.fetch_add(1);
@@ -41,6 +47,7 @@ int WSAStartup(std::uint16_t version, WSADATA *data) {
 }
 
 int WSACleanup() {
+  const std::lock_guard<std::mutex> turn(startup_turns);
   const int status = ::WSACleanup();
   if (status == 0) {
     startups.fetch_sub(1);

@@ -162,7 +162,7 @@ int run(const TapOptions &options) {
       const bool written = recorder.record(time_us, kind, event, buffer.data(), bytes, error);
       ++(written ? stats.recorded : stats.record_failures);
       if (!error.empty()) {
-        say(options.record_path + ": " + error + "; recording goes on losing lines");
+        say(options.record_path + ": " + error + "; lines that cannot be written are counted");
       }
     }
     ++stats.datagrams;
