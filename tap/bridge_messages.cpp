@@ -3,7 +3,7 @@
 #include <cstring>
 
 #define RING2OSC_FIELD(address, kind, field, type)                                                 \
-  { address, kind, #field, type, offsetof(RingEvent, field) }
+  { address, #field, offsetof(RingEvent, field), kind, type }
 
 const BridgeAddress bridge_addresses[bridge_address_count] = {
     RING2OSC_FIELD("/b/0", 0, b_value, 'i'), RING2OSC_FIELD("/b/1", 0, b_value, 'i'),

@@ -11,10 +11,10 @@
 
 struct BridgeAddress {
   const char *address;
-  std::int32_t kind;
   const char *field; // the simulated ring's script name for it
-  char type;         // OSC type tag: 'i' or 'f'
   std::size_t offset;
+  std::int32_t kind;
+  char type; // OSC type tag: 'i' or 'f'
 };
 
 constexpr int bridge_address_count = 23;

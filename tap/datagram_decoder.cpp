@@ -156,7 +156,8 @@ bool read_bridge_event(const unsigned char *at, std::size_t size, BridgeEvent &o
       return false;
     }
     const int index = find_bridge_address(reinterpret_cast<const char *>(message));
-    if (index < 0 || message[8] != ',' || message[9] != bridge_addresses[index].type) {
+    if (index < 0 || message[8] != ',' ||
+        message[9] != static_cast<unsigned char>(bridge_addresses[index].type)) {
       return false;
     }
     if (e.address_count == 0) {
