@@ -253,43 +253,66 @@ private:
   std::vector<long long> times;
 };
 
-// Plays one pass of a script; false when it held no event at all.
-bool play_pass(RingEventCallback handler, std::istream &input, const std::string &source,
-               bool first_thread, Pacer &pacer, Stamps &stamps, bool &told_earlier) {
-  ScriptReader reader(input);
-  std::string reason;
-  RingEvent event{};
-  bool played = false;
-  for (;;) {
-    switch (reader.next(event, reason)) {
-    case ScriptReader::Outcome::event:
-      if (pacer.wait(reader.time_us()) && first_thread && !told_earlier) {
-        told_earlier = true;
-        std::fprintf(stderr,
-                     "ringsim: %s:%lu: time before the line before's; played right after it\n",
-                     source.c_str(), reader.line_number());
+// Plays a script once or, looping, again and again on one schedule. Only the
+// first thread, on the first pass, says what is wrong with the script, so a
+// problem is said once.
+class ScriptPlayer {
+public:
+  ScriptPlayer(RingEventCallback handler, std::string source, bool first_thread)
+      : handler(handler), source(std::move(source)), speaks(first_thread),
+        pacer(Simulator::get().settings().interval, Simulator::get().settings().speed),
+        stamps(first_thread ? Simulator::get().settings().stamps_path : std::string()) {}
+
+  // One pass; false when it held no event at all.
+  bool play_pass(std::istream &input) {
+    ScriptReader reader(input);
+    std::string reason;
+    RingEvent event{};
+    bool played = false;
+    for (;;) {
+      switch (reader.next(event, reason)) {
+      case ScriptReader::Outcome::event:
+        if (pacer.wait(reader.time_us()) && speaks && !told_earlier) {
+          told_earlier = true;
+          std::fprintf(stderr,
+                       "ringsim: %s:%lu: time before the line before's; played right after it\n",
+                       source.c_str(), reader.line_number());
+        }
+        stamps.record();
+        handler(event);
+        played = true;
+        break;
+      case ScriptReader::Outcome::malformed:
+        if (speaks) {
+          std::fprintf(stderr, "ringsim: %s:%lu: %s\n", source.c_str(), reader.line_number(),
+                       reason.c_str());
+        }
+        break;
+      case ScriptReader::Outcome::utf16:
+        if (speaks) {
+          std::fprintf(stderr, "ringsim: %s: UTF-16 text; save the script as UTF-8\n",
+                       source.c_str());
+        }
+        break;
+      case ScriptReader::Outcome::end:
+        speaks = false;
+        pacer.next_pass();
+        return played;
       }
-      stamps.record();
-      handler(event);
-      played = true;
-      break;
-    case ScriptReader::Outcome::malformed:
-      if (first_thread) {
-        std::fprintf(stderr, "ringsim: %s:%lu: %s\n", source.c_str(), reader.line_number(),
-                     reason.c_str());
-      }
-      break;
-    case ScriptReader::Outcome::utf16:
-      if (first_thread) {
-        std::fprintf(stderr, "ringsim: %s: UTF-16 text; save the script as UTF-8\n",
-                     source.c_str());
-      }
-      break;
-    case ScriptReader::Outcome::end:
-      return played;
     }
   }
-}
+
+  // Once the script has played for good.
+  void finish() const { stamps.write(); }
+
+private:
+  RingEventCallback handler;
+  std::string source;
+  bool speaks;
+  bool told_earlier = false;
+  Pacer pacer;
+  Stamps stamps;
+};
 
 void play_demo(RingEventCallback handler, bool first_thread) {
   RingEvent connected{};
@@ -335,17 +358,15 @@ void deliver(RingEventCallback handler, int thread_index,
     play_demo(handler, first_thread);
     return;
   }
-  Pacer pacer(settings.interval, settings.speed);
-  Stamps stamps(first_thread ? settings.stamps_path : std::string());
-  bool told_earlier = false;
-  for (bool again = true; again; pacer.next_pass()) {
+  ScriptPlayer player(handler, script, first_thread);
+  for (bool again = true; again;) {
     bool played = false;
     if (shared_input) {
       SharedText text(*shared_input);
       std::istream input(&text);
-      played = play_pass(handler, input, script, first_thread, pacer, stamps, told_earlier);
+      played = player.play_pass(input);
     } else if (script == "-") {
-      played = play_pass(handler, std::cin, script, first_thread, pacer, stamps, told_earlier);
+      played = player.play_pass(std::cin);
     } else {
       std::ifstream input(script, std::ios::binary);
       if (!input) {
@@ -355,12 +376,12 @@ void deliver(RingEventCallback handler, int thread_index,
         }
         return;
       }
-      played = play_pass(handler, input, script, first_thread, pacer, stamps, told_earlier);
+      played = player.play_pass(input);
     }
     // A script without events would loop without ever waiting.
     again = settings.loop && played;
   }
-  stamps.write();
+  player.finish();
 }
 
 // The first delivery thread starts the others, so that QorInitialize returns
