@@ -144,10 +144,11 @@ int run(const TapOptions &options) {
     // drops that send's datagram even if the destination is back by now: so
     // a failed send counts as a failure and is tried once more.
     bool failed[TapOptions::max_forwards] = {};
-    bool forwarded[TapOptions::max_forwards] = {};
     for (std::size_t i = 0; i < forwards.size(); ++i) {
       failed[i] = !forwards[i]->send(buffer.data(), bytes);
-      forwarded[i] = !failed[i] || forwards[i]->send(buffer.data(), bytes);
+      if (failed[i]) {
+        forwards[i]->send(buffer.data(), bytes);
+      }
     }
 
     const std::lock_guard<std::mutex> lock(stats_mutex);
@@ -169,8 +170,7 @@ int run(const TapOptions &options) {
     stats.bytes += bytes;
     stats.last_arrival_us = time_us;
     for (std::size_t i = 0; i < forwards.size(); ++i) {
-      stats.destinations[i].forwarded += forwarded[i] ? 1 : 0;
-      stats.destinations[i].failed += failed[i] ? 1 : 0;
+      ++(failed[i] ? stats.destinations[i].failed : stats.destinations[i].forwarded);
     }
     if (kind == DatagramKind::malformed) {
       ++stats.malformed;
