@@ -7,11 +7,14 @@
 
 #include <csignal>
 #include <cstdlib>
+#include <fcntl.h>
 #include <fstream>
 #include <iterator>
 #include <regex>
 #include <sstream>
+#include <sys/stat.h>
 #include <thread>
+#include <unistd.h>
 
 namespace {
 
@@ -97,6 +100,62 @@ TEST(TapProcess, ForwardsEveryDatagramUnchangedToEachDestinationAndSumsUp) {
   ASSERT_TRUE(std::regex_match(summary, counts, std::regex(expected))) << summary;
   EXPECT_GE(std::stoi(counts[2]), 1);
   EXPECT_EQ(std::stoi(counts[1]) + std::stoi(counts[2]), 8);
+}
+
+TEST(TapProcess, AReaderThatNeverReadsCostsOutputLinesNeverDatagrams) {
+  // A pipe whose reader reads nothing until the tap has been told to stop.
+  const std::string fifo = temporary_path("fifo");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  const int reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+  UdpReceiver a(0), sender(0);
+  const char *tap_program = std::getenv("RING2OSC_TAP");
+  std::istringstream words(tap_program != nullptr ? tap_program
+                                                  : program_beside_tests("ring2osc-tap"));
+  std::vector<std::string> command{std::istream_iterator<std::string>(words), {}};
+  command.insert(command.end(), {"--forward", port_of(a)});
+  ChildProcess tap;
+  ASSERT_TRUE(tap.start(command, {"", fifo}));
+  for (int i = 0; i < 1000 && UdpReceiver(7040).is_open(); ++i) {
+    std::this_thread::sleep_for(10ms);
+  }
+  // Three lines of about 25 bytes per datagram: far more than the queue and the pipe hold.
+  const Datagram acceleration = {
+      '#', 'b', 'u', 'n', 'd', 'l', 'e', 0, 0, 0,   0,   0,   0,   0,    0,    1,    0,    0, 0,
+      16,  '/', 'a', '/', 'x', 0,   0,   0, 0, ',', 'f', 0,   0,   0x3F, 0x80, 0,    0,    0, 0,
+      0,   16,  '/', 'a', '/', 'y', 0,   0, 0, 0,   ',', 'f', 0,   0,    0,    0,    0,    0, 0,
+      0,   0,   16,  '/', 'a', '/', 'z', 0, 0, 0,   0,   ',', 'f', 0,    0,    0xBF, 0x80, 0, 0};
+  constexpr std::size_t sent = 40000;
+  std::size_t forwarded = 0;
+  Datagram datagram;
+  // In batches, each forwarded before the next goes, so no socket buffer overflows.
+  for (std::size_t batch = 0; batch < sent / 50 && forwarded == batch * 50; ++batch) {
+    for (int i = 0; i < 50; ++i) {
+      ASSERT_TRUE(sender.send_to(7040, acceleration));
+    }
+    while (forwarded < (batch + 1) * 50 && a.receive(datagram, 5s)) {
+      forwarded += datagram == acceleration ? 1 : 0;
+    }
+  }
+  EXPECT_EQ(forwarded, sent);
+
+  kill(static_cast<pid_t>(tap.id()), SIGINT);
+  std::string output;
+  char chunk[65536];
+  for (ssize_t got = 0; (got = read(reader, chunk, sizeof chunk)) != 0;) {
+    output.append(chunk, got > 0 ? static_cast<std::size_t>(got) : 0);
+    std::this_thread::sleep_for(got > 0 ? 0ms : 10ms);
+  }
+  EXPECT_EQ(tap.wait_exit(0, 10s), 0);
+  close(reader);
+  std::remove(fifo.c_str());
+  const std::smatch dropped = [&] {
+    std::smatch m;
+    std::regex_search(output, m, std::regex("; ([0-9]+) output lines dropped\n$"));
+    return m;
+  }();
+  ASSERT_EQ(dropped.size(), 2U) << output.substr(output.size() -
+                                                 std::min<std::size_t>(200, output.size()));
+  EXPECT_GT(std::stoul(dropped[1]), 0UL);
 }
 
 TEST(TapProcess, StartUpProblemsAreOneLineAndAStatus) {

@@ -169,7 +169,7 @@ TEST(LiveView, EveryAddressFitsA132By45TerminalAndASmallerOneSaysWhatItHides) {
     stats.count_event(event);
   }
   stats.datagrams = 16;
-  LiveView view("127.0.0.1:7040", "");
+  LiveView view("127.0.0.1:7040", "take.txt");
   std::size_t widest = 0;
   std::vector<std::string> lines = screen_lines(view.frame(stats, 0, 132, 45), widest);
   EXPECT_LE(widest, 132U);
@@ -181,12 +181,26 @@ TEST(LiveView, EveryAddressFitsA132By45TerminalAndASmallerOneSaysWhatItHides) {
   // Latest, smallest and largest, exactly; NaN shown as such and kept out of the range.
   EXPECT_EQ(lines[15].substr(0, 63),
             "/a/x   3.4028235e+38         0.0 -1.1754944e-38   3.4028235e+38");
-  EXPECT_EQ(lines[16].substr(0, 63),
-            "/a/y   NaN                   0.0 1                1            ");
+  EXPECT_EQ(lines[16].substr(0, 67),
+            "/a/y   NaN                   0.0 1                1                ");
   EXPECT_EQ(lines[17].substr(0, 63),
             "/a/z   -0                    0.0 -inf             -0           ");
 
-  lines = screen_lines(view.frame(stats, 0, 60, 20), widest);
+  // Rates over the frames of the last second: one more gesture in half a second.
+  BridgeEvent gesture{};
+  decode(datagram_of("4 gest_value=6"), gesture);
+  stats.count_event(gesture);
+  stats.datagrams = 17;
+  stats.last_arrival_us = 250000;
+  lines = screen_lines(view.frame(stats, 500000, 132, 45), widest);
+  EXPECT_EQ(lines[0],
+            "ring2osc-tap  listening on 127.0.0.1:7040  recording take.txt: 0 lines, 0 lost");
+  EXPECT_EQ(lines[2].substr(0, 79),
+            "received 17 datagrams  0 bytes  2.0/s  malformed 0  foreign 0  "
+            "last 0.250 s ago");
+  EXPECT_EQ(lines[24].substr(0, 33), "/gest  6                     2.0 ");
+
+  lines = screen_lines(view.frame(stats, 500000, 60, 20), widest);
   EXPECT_LE(widest, 60U);
   ASSERT_EQ(lines.size(), 20U);
   EXPECT_EQ(lines.back(), "12 more rows hidden: enlarge the terminal");
