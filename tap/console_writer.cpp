@@ -17,17 +17,11 @@ ConsoleWriter::~ConsoleWriter() {
 bool ConsoleWriter::push(const std::string &text) {
   const std::lock_guard<std::mutex> lock(shared->mutex);
   if (shared->pending.size() + text.size() > queue_limit) {
-    ++shared->dropped;
     return false;
   }
   shared->pending += text;
   shared->changed.notify_one();
   return true;
-}
-
-std::uint64_t ConsoleWriter::dropped() const {
-  const std::lock_guard<std::mutex> lock(shared->mutex);
-  return shared->dropped;
 }
 
 bool ConsoleWriter::finish(const std::string &last) {

@@ -1,7 +1,7 @@
 // Standard output on a thread of its own, so that a slow, paused or unread
 // terminal or pipe never holds up the datagrams: lines wait in a bounded
-// queue, and what does not fit is dropped and counted. In view mode the
-// thread draws a frame a tenth of a second apart instead.
+// queue, and what does not fit is refused, for the caller to count. In view
+// mode the thread draws a frame a tenth of a second apart instead.
 #pragma once
 
 #include <condition_variable>
@@ -22,9 +22,8 @@ public:
   ConsoleWriter(const ConsoleWriter &) = delete;
   ConsoleWriter &operator=(const ConsoleWriter &) = delete;
 
-  // Queues `text`; false (and counted) when the queue has no room for it.
+  // Queues `text`; false when the queue has no room for it.
   bool push(const std::string &text);
-  std::uint64_t dropped() const;
 
   // Writes what is queued, then `last`, and ends the thread. False when the
   // output stays blocked past a second: the thread is then left behind, and
@@ -37,7 +36,6 @@ private:
     std::condition_variable changed;
     std::string pending;
     std::string last;
-    std::uint64_t dropped = 0;
     bool stopping = false;
     bool done = false;
   };
