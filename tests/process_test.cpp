@@ -115,6 +115,18 @@ TEST(Process, StandardInputForTwoThreadsWithoutRingsThenIdle) {
   EXPECT_LT(run.process.cpu_seconds() - before, 0.1);
 }
 
+TEST(Process, StandardInputLoopsOnOneScheduleAndAnEarlierTimeIsSaidOnce) {
+  UdpReceiver receiver(7040);
+  const BridgeRun run("@0.02 4 gest_value=1\n@0.01 4 gest_value=2\n",
+                      {{"RINGSIM_EVENTS", "-"}, {"RINGSIM_LOOP", "1"}, {"RINGSIM_SPEED", "2"}});
+  const Datagram one = bundle("/gest i 1"), two = bundle("/gest i 2");
+  std::vector<Datagram> arrived = receiver.receive_all(6, 10s, 0ms);
+  arrived.resize(6);
+  EXPECT_EQ(arrived, (std::vector<Datagram>{one, two, one, two, one, two}));
+  EXPECT_EQ(with_lf_line_ends(read_file(run.out_path)),
+            "ringsim: -:2: time before the line before's; played right after it\n");
+}
+
 TEST(Process, EachThreadPlaysTheWholeScriptFile) {
   UdpReceiver receiver(7040);
   const BridgeRun run("4 gest_value=7\n", {{"RINGSIM_THREADS", "3"}});
