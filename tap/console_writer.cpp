@@ -32,11 +32,10 @@ bool ConsoleWriter::finish(const std::string &last) {
   const bool done =
       shared->changed.wait_for(lock, std::chrono::seconds(1), [this] { return shared->done; });
   lock.unlock();
-  if (done) {
-    thread.join();
-  } else {
-    thread.detach();
-  }
+  // Once done, the thread only returns, touching nothing of this object; and
+  // a thread stuck in a write cannot be joined at all. (Joining after Ctrl+C
+  // also fails under qemu-i386, which the x86 tests run on.)
+  thread.detach();
   return done;
 }
 

@@ -25,9 +25,9 @@ public:
   // Queues `text`; false when the queue has no room for it.
   bool push(const std::string &text);
 
-  // Writes what is queued, then `last`, and ends the thread. False when the
-  // output stays blocked past a second: the thread is then left behind, and
-  // the process must end without running destructors of what it uses.
+  // Writes what is queued, then `last`, and lets the thread end. False when
+  // the output stays blocked past a second: the thread is then still there,
+  // and the process must end without running destructors of what it uses.
   bool finish(const std::string &last);
 
 private:
