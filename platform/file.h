@@ -11,9 +11,9 @@ namespace platform {
 // Creates `path` for writing; an existing file is an error unless `replace`.
 // Returns -1 and sets `error` to the system's reason on failure.
 int create_file(const std::string &path, bool replace, std::string &error);
-// One write of the whole line; false (and the reason in `error`) when it
-// could not all be written.
-bool write_file(int file, const char *bytes, std::size_t size, std::string &error);
+// One write of the whole line: the bytes written, fewer on a full disk, or -1
+// with the system's reason in `error`.
+long write_file(int file, const char *bytes, std::size_t size, std::string &error);
 void close_file(int file);
 
 } // namespace platform

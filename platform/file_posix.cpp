@@ -18,20 +18,15 @@ int create_file(const std::string &path, bool replace, std::string &error) {
   return file;
 }
 
-bool write_file(int file, const char *bytes, std::size_t size, std::string &error) {
+long write_file(int file, const char *bytes, std::size_t size, std::string &error) {
   ssize_t written = 0;
   do {
     written = ::write(file, bytes, size);
   } while (written < 0 && errno == EINTR);
   if (written < 0) {
     error = std::strerror(errno);
-    return false;
   }
-  if (static_cast<std::size_t>(written) != size) {
-    error = "disk full: line cut short";
-    return false;
-  }
-  return true;
+  return static_cast<long>(written);
 }
 
 void close_file(int file) { ::close(file); }

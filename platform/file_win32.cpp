@@ -20,17 +20,12 @@ int create_file(const std::string &path, bool replace, std::string &error) {
   return file;
 }
 
-bool write_file(int file, const char *bytes, std::size_t size, std::string &error) {
+long write_file(int file, const char *bytes, std::size_t size, std::string &error) {
   const int written = ::_write(file, bytes, static_cast<unsigned>(size));
   if (written < 0) {
     error = std::strerror(errno);
-    return false;
   }
-  if (static_cast<std::size_t>(written) != size) {
-    error = "disk full: line cut short";
-    return false;
-  }
-  return true;
+  return written;
 }
 
 void close_file(int file) { ::_close(file); }

@@ -46,8 +46,12 @@ bool Recorder::record(std::int64_t microseconds, DatagramKind kind, const Bridge
 
 bool Recorder::write_line(const std::string &line, std::string &error) {
   std::string reason;
-  if (platform::write_file(file, line.data(), line.size(), reason)) {
+  const long written = platform::write_file(file, line.data(), line.size(), reason);
+  if (written == static_cast<long>(line.size())) {
     return true;
+  }
+  if (written >= 0) {
+    reason = "disk full: line cut short";
   }
   if (!failed_before) {
     error = reason;
