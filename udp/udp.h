@@ -3,6 +3,7 @@
 #pragma once
 
 #include "platform/platform.h"
+#include "udp/winsock_session.h"
 
 #include <cassert>
 #include <charconv>
@@ -43,6 +44,19 @@ private:
 
 static_assert(sizeof(sockaddr_storage) == 128, "Winsock's address storage is 128 bytes");
 
+// getaddrinfo for datagram sockets of `address_family` (AF_INET, AF_INET6
+// or AF_UNSPEC); `passive` asks for addresses to bind to. Needs a Winsock
+// start-up; the result is freed with platform::freeaddrinfo.
+inline int lookup_datagram_address(const char *host, const char *service, int address_family,
+                                   bool passive, addrinfo **result) {
+  addrinfo hints;
+  std::memset(&hints, 0, sizeof hints);
+  hints.ai_family = address_family;
+  hints.ai_socktype = SOCK_DGRAM;
+  hints.ai_flags = passive ? AI_PASSIVE : 0;
+  return platform::getaddrinfo(host, service, &hints, result);
+}
+
 class UdpTransport {
 public:
   // connect_to's family selector.
@@ -51,25 +65,16 @@ public:
   static constexpr int family_any = 0;
 
   UdpTransport() {
-    WSADATA wsa_data;
-    if (platform::WSAStartup(0x0202, &wsa_data) != 0) {
+    if (!winsock.started()) {
       set_error("winsock failed to initialise");
-    } else {
-      winsock_started = true;
     }
   }
 
   UdpTransport(const UdpTransport &) = delete;
   UdpTransport &operator=(const UdpTransport &) = delete;
 
-  ~UdpTransport() {
-    close();
-    // Only a start-up that succeeded is matched: an unmatched clean-up would
-    // lower the count that a transport on another SDK thread holds.
-    if (winsock_started) {
-      platform::WSACleanup();
-    }
-  }
+  // The socket closes before `winsock` cleans up.
+  ~UdpTransport() { close(); }
 
   // An empty host binds to the wildcard address on `port` instead of
   // connecting; any earlier socket of this object is closed first.
@@ -87,6 +92,9 @@ public:
   bool is_ok() const { return error_message.empty(); }
   bool is_open() const { return handle != -1; }
   bool is_bound() const { return !local_addr.empty(); }
+  // For calls the transport does not make itself (the tap's reading back of
+  // delivery reports); -1 while closed.
+  platform::SocketHandle native_handle() const { return handle; }
   const std::string &error_text() const { return error_message; }
   const SocketAddress &local_address() const { return local_addr; }
   const SocketAddress &remote_address() const { return remote_addr; }
@@ -101,18 +109,13 @@ private:
     close();
     error_message.clear();
 
-    addrinfo hints;
-    std::memset(&hints, 0, sizeof hints);
-    hints.ai_family = family == family_ipv4   ? AF_INET
-                      : family == family_ipv6 ? AF_INET6
-                                              : AF_UNSPEC;
-    hints.ai_socktype = SOCK_DGRAM;
-    hints.ai_flags = bind_mode ? AI_PASSIVE : 0;
-
     addrinfo *result = nullptr;
-    if (platform::getaddrinfo(bind_mode ? nullptr : host.c_str(),
-                              port_string.empty() ? nullptr : port_string.c_str(), &hints,
-                              &result) != 0) {
+    const int address_family = family == family_ipv4   ? AF_INET
+                               : family == family_ipv6 ? AF_INET6
+                                                       : AF_UNSPEC;
+    if (lookup_datagram_address(bind_mode ? nullptr : host.c_str(),
+                                port_string.empty() ? nullptr : port_string.c_str(),
+                                address_family, bind_mode, &result) != 0) {
       return false;
     }
     for (const addrinfo *rp = result; rp != nullptr && handle == -1; rp = rp->ai_next) {
@@ -183,9 +186,9 @@ private:
     }
   }
 
+  WinsockSession winsock; // first in, last out
   std::string error_message;
   platform::SocketHandle handle = -1;
   SocketAddress local_addr;
   SocketAddress remote_addr;
-  bool winsock_started = false;
 };
