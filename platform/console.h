@@ -4,6 +4,8 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
+#include <thread>
 
 namespace platform {
 
@@ -12,11 +14,16 @@ namespace platform {
 // flag that stop_requested() reads.
 void watch_for_stop();
 bool stop_requested();
+// A thread that never takes those signals, so that they reach the main
+// thread, whose blocking calls they cut short.
+std::thread start_thread(std::function<void()> body);
 
 bool stdout_is_terminal();
 // Lets the terminal take escape sequences and UTF-8 text; false when it
-// cannot (an old Windows console).
+// cannot (an old Windows console). restore_terminal() puts back what it
+// changed.
 bool prepare_terminal();
+void restore_terminal();
 struct TerminalSize {
   int columns;
   int rows;

@@ -5,15 +5,19 @@
 #include <atomic>
 #include <cerrno>
 #include <csignal>
+#include <pthread.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
 namespace platform {
 namespace {
 
-volatile std::sig_atomic_t stop_flag = 0;
+// Set in a signal handler and read from other threads: only a lock-free
+// atomic is safe in both places.
+std::atomic<bool> stop_flag{false};
+static_assert(std::atomic<bool>::is_always_lock_free, "the stop flag must be lock-free");
 
-extern "C" void on_stop_signal(int /*signal*/) { stop_flag = 1; }
+extern "C" void on_stop_signal(int /*signal*/) { stop_flag = true; }
 
 bool write_all(int descriptor, const char *bytes, std::size_t size) {
   while (size > 0) {
@@ -43,11 +47,26 @@ void watch_for_stop() {
   std::signal(SIGPIPE, SIG_IGN);
 }
 
-bool stop_requested() { return stop_flag != 0; }
+bool stop_requested() { return stop_flag; }
+
+std::thread start_thread(std::function<void()> body) {
+  sigset_t stop_signals;
+  sigset_t before;
+  sigemptyset(&stop_signals);
+  sigaddset(&stop_signals, SIGINT);
+  sigaddset(&stop_signals, SIGTERM);
+  // A new thread inherits the mask of the thread that starts it.
+  pthread_sigmask(SIG_BLOCK, &stop_signals, &before);
+  std::thread thread(std::move(body));
+  pthread_sigmask(SIG_SETMASK, &before, nullptr);
+  return thread;
+}
 
 bool stdout_is_terminal() { return ::isatty(STDOUT_FILENO) == 1; }
 
 bool prepare_terminal() { return true; }
+
+void restore_terminal() {}
 
 TerminalSize terminal_size() {
   winsize size{};

@@ -14,6 +14,14 @@ namespace {
 
 std::atomic<bool> stop_flag{false};
 
+// What prepare_terminal changed, to be put back.
+struct SavedConsole {
+  bool saved = false;
+  DWORD mode = 0;
+  UINT code_page = 0;
+};
+SavedConsole saved_console;
+
 BOOL WINAPI on_console_event(DWORD event) {
   stop_flag = true;
   if (event == CTRL_CLOSE_EVENT || event == CTRL_LOGOFF_EVENT || event == CTRL_SHUTDOWN_EVENT) {
@@ -44,6 +52,8 @@ void watch_for_stop() { ::SetConsoleCtrlHandler(on_console_event, TRUE); }
 
 bool stop_requested() { return stop_flag; }
 
+std::thread start_thread(std::function<void()> body) { return std::thread(std::move(body)); }
+
 bool stdout_is_terminal() {
   DWORD mode = 0;
   return ::GetConsoleMode(::GetStdHandle(STD_OUTPUT_HANDLE), &mode) != 0;
@@ -55,8 +65,17 @@ bool prepare_terminal() {
   if (!::GetConsoleMode(out, &mode)) {
     return false;
   }
+  saved_console = {true, mode, ::GetConsoleOutputCP()};
   ::SetConsoleOutputCP(CP_UTF8);
   return ::SetConsoleMode(out, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0;
+}
+
+void restore_terminal() {
+  if (saved_console.saved) {
+    ::SetConsoleMode(::GetStdHandle(STD_OUTPUT_HANDLE), saved_console.mode);
+    ::SetConsoleOutputCP(saved_console.code_page);
+    saved_console.saved = false;
+  }
 }
 
 TerminalSize terminal_size() {

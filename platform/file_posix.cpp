@@ -29,6 +29,11 @@ long write_file(int file, const char *bytes, std::size_t size, std::string &erro
   return static_cast<long>(written);
 }
 
+bool cut_file(int file, std::int64_t size) {
+  const auto length = static_cast<off_t>(size);
+  return ::ftruncate(file, length) == 0 && ::lseek(file, length, SEEK_SET) == length;
+}
+
 void close_file(int file) { ::close(file); }
 
 } // namespace platform

@@ -28,6 +28,10 @@ long write_file(int file, const char *bytes, std::size_t size, std::string &erro
   return written;
 }
 
+bool cut_file(int file, std::int64_t size) {
+  return ::_chsize_s(file, size) == 0 && ::_lseeki64(file, size, SEEK_SET) == size;
+}
+
 void close_file(int file) { ::_close(file); }
 
 } // namespace platform

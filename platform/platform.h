@@ -37,6 +37,9 @@ struct WSADATA {
 #define WSAVERNOTSUPPORTED 10092
 #define WSANOTINITIALISED 10093
 #define WSAEADDRINUSE 10048
+#define WSAEWOULDBLOCK 10035
+#define WSAECONNRESET 10054
+#define WSAETIMEDOUT 10060
 #endif
 
 namespace platform {
@@ -66,6 +69,9 @@ int recvfrom(SocketHandle handle, void *buffer, int size, int flags, sockaddr *f
 // kernel's receive buffer is asked for `bytes` (it may grant less).
 int set_receive_timeout(SocketHandle handle, std::uint32_t milliseconds);
 int set_receive_buffer(SocketHandle handle, int bytes);
+// From now on calls on the socket return at once instead of waiting;
+// WSAEWOULDBLOCK says there was nothing to do.
+int set_non_blocking(SocketHandle handle);
 
 void Sleep(std::uint32_t milliseconds);
 

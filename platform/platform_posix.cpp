@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <fcntl.h>
 #include <sys/time.h>
 #include <thread>
 #include <unistd.h>
@@ -59,6 +60,7 @@ constexpr ErrnoCode errno_codes[] = {
     {ENOBUFS, 10055},
     {EISCONN, 10056},
     {ENOTCONN, 10057},
+    {ETIMEDOUT, WSAETIMEDOUT},
     {ECONNREFUSED, wsa_connection_refused},
     {EHOSTUNREACH, 10065},
 };
@@ -261,6 +263,9 @@ int recvfrom(SocketHandle handle, void *buffer, int size, int flags, sockaddr *f
   if (!started()) {
     return fail(WSANOTINITIALISED);
   }
+  if (fault_armed(FaultPoint::receive)) {
+    return fail(10050); // the network is down
+  }
   auto length = static_cast<socklen_t>(from_length != nullptr ? *from_length : 0);
   const ssize_t received = ::recvfrom(handle, buffer, static_cast<std::size_t>(size), flags, from,
                                       from_length != nullptr ? &length : nullptr);
@@ -282,6 +287,11 @@ int set_receive_timeout(SocketHandle handle, std::uint32_t milliseconds) {
 int set_receive_buffer(SocketHandle handle, int bytes) {
   return ::setsockopt(handle, SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes) == 0 ? 0
                                                                                 : fail_with_errno();
+}
+
+int set_non_blocking(SocketHandle handle) {
+  const int flags = ::fcntl(handle, F_GETFL);
+  return flags >= 0 && ::fcntl(handle, F_SETFL, flags | O_NONBLOCK) == 0 ? 0 : fail_with_errno();
 }
 
 void Sleep(std::uint32_t milliseconds) {

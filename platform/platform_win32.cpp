@@ -113,6 +113,9 @@ int closesocket(SocketHandle handle) { return ::closesocket(native(handle)); }
 
 int recvfrom(SocketHandle handle, void *buffer, int size, int flags, sockaddr *from,
              int *from_length) {
+  if (fault_armed(FaultPoint::receive)) {
+    return fail(WSAENETDOWN);
+  }
   return ::recvfrom(native(handle), static_cast<char *>(buffer), size, flags, from, from_length);
 }
 
@@ -125,6 +128,11 @@ int set_receive_timeout(SocketHandle handle, std::uint32_t milliseconds) {
 int set_receive_buffer(SocketHandle handle, int bytes) {
   return ::setsockopt(native(handle), SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char *>(&bytes),
                       sizeof bytes);
+}
+
+int set_non_blocking(SocketHandle handle) {
+  u_long on = 1;
+  return ::ioctlsocket(native(handle), FIONBIO, &on);
 }
 
 void Sleep(std::uint32_t milliseconds) { ::Sleep(milliseconds); }

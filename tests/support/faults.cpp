@@ -5,7 +5,7 @@
 
 namespace {
 
-std::array<std::atomic<int>, 6> armed{};
+std::array<std::atomic<int>, 7> armed{};
 
 } // namespace
 
