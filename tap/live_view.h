@@ -16,9 +16,8 @@ public:
   LiveView &operator=(const LiveView &) = delete;
 
   // The frame for a terminal of `columns` x `rows`, at `now_us` on the
-  // stats' clock (microseconds since the first datagram, or since start
-  // while none has come). Lines are cut to the width; rows that do not fit
-  // are counted in the last line.
+  // stats' clock. Lines are cut to the width; rows that do not fit are
+  // counted in the last line.
   std::string frame(const TapStats &stats, std::int64_t now_us, int columns, int rows);
 
   // Hides the cursor and clears the screen; and the way back.

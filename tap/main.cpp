@@ -2,15 +2,16 @@
 // on, unchanged, to any number of programs, while showing, printing or
 // recording what the bridge sent. Ends on Ctrl+C with a summary line.
 #include "platform/console.h"
-#include "tap/console_writer.h"
+#include "tap/destination.h"
 #include "tap/datagram_decoder.h"
 #include "tap/event_text.h"
 #include "tap/live_view.h"
+#include "tap/queued_output.h"
 #include "tap/recorder.h"
+#include "tap/say.h"
 #include "tap/tap_options.h"
 #include "tap/tap_stats.h"
 #include "tap/udp_listener.h"
-#include "udp/udp.h"
 
 #include <chrono>
 #include <cstdlib>
@@ -28,11 +29,7 @@ constexpr int exit_failure = 1;
 constexpr int exit_usage = 2;
 // The largest payload an IPv4 UDP datagram can carry.
 constexpr int max_datagram = 65507;
-
-void say(const std::string &text) {
-  const std::string line = "ring2osc-tap: " + text + "\n";
-  platform::write_stderr(line.data(), line.size());
-}
+constexpr std::size_t console_queue_limit = std::size_t{1} << 20; // bytes
 
 // A destination that is the tap's own address would send every datagram
 // round for ever. A wildcard listener also hears its loopback addresses.
@@ -83,19 +80,14 @@ int run(const TapOptions &options) {
   }
 
   TapStats stats;
-  // Each destination has a socket of its own, connected, so that the
-  // system reports one that nobody listens on as a failed send.
-  std::vector<std::unique_ptr<UdpTransport>> forwards;
+  std::vector<std::unique_ptr<Destination>> destinations;
   for (const Endpoint &forward : options.forwards) {
-    forwards.push_back(std::make_unique<UdpTransport>());
-    if (!forwards.back()->connect_to(forward.host, forward.port, UdpTransport::family_ipv4)) {
-      // The transport names failures after resolution; before it, the host was unknown.
-      const std::string &why = forwards.back()->error_text();
-      say("--forward: " + (why.empty() ? "cannot resolve " + forward.host
-                                       : "cannot reach " + forward.text() + ": " + why));
+    destinations.push_back(std::make_unique<Destination>());
+    if (!destinations.back()->open(forward.host, forward.port, error)) {
+      say("--forward: " + error);
       return exit_usage;
     }
-    if (loops_back(listener.address(), forwards.back()->remote_address())) {
+    if (loops_back(listener.address(), destinations.back()->address())) {
       say("--forward " + forward.text() + " is the address the tap listens on: it would loop");
       return exit_usage;
     }
@@ -111,66 +103,61 @@ int run(const TapOptions &options) {
 
   std::mutex stats_mutex;
   const Clock::time_point started = Clock::now();
-  // Times count from the first datagram; until it comes, from the start.
-  Clock::time_point first = started;
-  const auto since_first = [&](Clock::time_point t) {
-    return std::chrono::duration_cast<std::chrono::microseconds>(t - first).count();
+  const auto now_us = [started] {
+    return std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - started).count();
+  };
+  const auto take_recorder_counts = [&] {
+    stats.recorded = recorder.recorded();
+    stats.record_failures = recorder.lost();
   };
 
   const bool view = !options.quiet && !options.plain && platform::stdout_is_terminal() &&
                     platform::prepare_terminal();
   LiveView live_view(options.listen.text(), options.record_path);
-  std::unique_ptr<ConsoleWriter> console;
+  std::unique_ptr<QueuedOutput> console;
+  const auto to_stdout = [](const std::string &text) {
+    platform::write_stdout(text.data(), text.size());
+  };
   if (view) {
-    platform::write_stdout(LiveView::enter, std::strlen(LiveView::enter));
-    console = std::make_unique<ConsoleWriter>([&] {
+    to_stdout(LiveView::enter);
+    console = std::make_unique<QueuedOutput>(console_queue_limit, to_stdout, [&] {
       const std::lock_guard<std::mutex> lock(stats_mutex);
       const platform::TerminalSize size = platform::terminal_size();
-      return live_view.frame(stats, since_first(Clock::now()), size.columns, size.rows);
+      take_recorder_counts();
+      return live_view.frame(stats, now_us(), size.columns, size.rows);
     });
   } else if (!options.quiet) {
-    console = std::make_unique<ConsoleWriter>();
+    console = std::make_unique<QueuedOutput>(console_queue_limit, to_stdout);
   }
 
   std::vector<unsigned char> buffer(max_datagram + 1);
+  bool said_receive_error = false;
   while (!platform::stop_requested()) {
     const int size = listener.receive(buffer.data(), static_cast<int>(buffer.size()));
     if (size < 0) {
+      if (listener.errors_in_a_row() >= 10 && !said_receive_error) {
+        said_receive_error = true;
+        say("receiving fails: error " + std::to_string(listener.error_code()) +
+            "; trying again every tenth of a second");
+      }
       continue;
     }
-    const Clock::time_point arrival = Clock::now();
+    const std::int64_t arrival_us = now_us();
     const auto bytes = static_cast<std::uint32_t>(size);
-    // Forwarding comes first: nothing else may delay it. A connected socket
-    // reports "nobody listens" on the send after the one that found out, and
-    // drops that send's datagram even if the destination is back by now: so
-    // a failed send counts as a failure and is tried once more.
+    // Forwarding comes first: nothing else may delay it.
     bool failed[TapOptions::max_forwards] = {};
-    for (std::size_t i = 0; i < forwards.size(); ++i) {
-      failed[i] = !forwards[i]->send(buffer.data(), bytes);
-      if (failed[i]) {
-        forwards[i]->send(buffer.data(), bytes);
-      }
+    for (std::size_t i = 0; i < destinations.size(); ++i) {
+      failed[i] = !destinations[i]->forward(buffer.data(), bytes);
     }
 
-    const std::lock_guard<std::mutex> lock(stats_mutex);
-    if (stats.datagrams == 0) {
-      first = arrival;
-    }
-    const std::int64_t time_us = since_first(arrival);
     BridgeEvent event{};
     const DatagramKind kind = decode_datagram(buffer.data(), bytes, event);
+    const std::lock_guard<std::mutex> lock(stats_mutex);
+    const std::int64_t time_us = stats.count_datagram(arrival_us, bytes);
     if (recorder.is_open()) {
-      error.clear();
-      const bool written = recorder.record(time_us, kind, event, buffer.data(), bytes, error);
-      ++(written ? stats.recorded : stats.record_failures);
-      if (!error.empty()) {
-        say(options.record_path + ": " + error + "; lines that cannot be written are counted");
-      }
+      recorder.record(time_us, kind, event, buffer.data(), bytes);
     }
-    ++stats.datagrams;
-    stats.bytes += bytes;
-    stats.last_arrival_us = time_us;
-    for (std::size_t i = 0; i < forwards.size(); ++i) {
+    for (std::size_t i = 0; i < destinations.size(); ++i) {
       ++(failed[i] ? stats.destinations[i].failed : stats.destinations[i].forwarded);
     }
     if (kind == DatagramKind::malformed) {
@@ -186,13 +173,21 @@ int run(const TapOptions &options) {
     }
   }
 
-  const bool finished = !console || console->finish(view ? LiveView::leave : "");
+  // What is queued is written out before the summary counts it.
+  bool finished = !recorder.is_open() || recorder.finish();
+  finished = (!console || console->finish(view ? LiveView::leave : "")) && finished;
+  if (view) {
+    // Every way out ends the loop, the console's close button too (its
+    // handler waits for this).
+    platform::restore_terminal();
+  }
   {
     const std::lock_guard<std::mutex> lock(stats_mutex);
+    take_recorder_counts();
     say(summary(stats, recorder.is_open()));
   }
   if (!finished) {
-    // The output thread is stuck in a write and still uses what main owns.
+    // An output thread is stuck in a write and still uses what this owns.
     std::_Exit(0);
   }
   return 0;

@@ -2,6 +2,7 @@
 
 #include "platform/file.h"
 #include "tap/event_text.h"
+#include "tap/say.h"
 
 #include <ctime>
 
@@ -20,13 +21,17 @@ std::string recording_line(std::int64_t microseconds, DatagramKind kind, const B
 }
 
 Recorder::~Recorder() {
+  if (output) {
+    output->finish();
+  }
   if (file != -1) {
     platform::close_file(file);
   }
 }
 
-bool Recorder::open(const std::string &path, bool replace, const std::string &listen,
+bool Recorder::open(const std::string &file_path, bool replace, const std::string &listen,
                     std::string &error) {
+  path = file_path;
   file = platform::create_file(path, replace, error);
   if (file == -1) {
     return false;
@@ -34,28 +39,63 @@ bool Recorder::open(const std::string &path, bool replace, const std::string &li
   char started[32];
   const std::time_t now = std::time(nullptr);
   std::strftime(started, sizeof started, "%Y-%m-%dT%H:%M:%SZ", std::gmtime(&now));
-  return write_line("# ring2osc-tap recording, started " + std::string(started) +
-                        ", listening on " + listen + "\n",
-                    error);
+  const std::string heading = "# ring2osc-tap recording, started " + std::string(started) +
+                              ", listening on " + listen + "\n";
+  if (!write_line(heading.data(), heading.size(), error)) {
+    return false;
+  }
+  output = std::make_unique<QueuedOutput>(queue_limit,
+                                          [this](const std::string &lines) { write_lines(lines); });
+  return true;
 }
 
-bool Recorder::record(std::int64_t microseconds, DatagramKind kind, const BridgeEvent &event,
-                      const unsigned char *bytes, std::size_t size, std::string &error) {
-  return write_line(recording_line(microseconds, kind, event, bytes, size), error);
+void Recorder::record(std::int64_t microseconds, DatagramKind kind, const BridgeEvent &event,
+                      const unsigned char *bytes, std::size_t size) {
+  if (!output->push(recording_line(microseconds, kind, event, bytes, size))) {
+    ++lost_lines;
+    overflowed = true;
+  }
 }
 
-bool Recorder::write_line(const std::string &line, std::string &error) {
-  std::string reason;
-  const long written = platform::write_file(file, line.data(), line.size(), reason);
-  if (written == static_cast<long>(line.size())) {
+bool Recorder::finish() { return output->finish(); }
+
+void Recorder::write_lines(const std::string &lines) {
+  if (overflowed.exchange(false) && !said_failure) {
+    said_failure = true;
+    say(path + ": writing falls behind; lines that do not fit the queue are dropped and counted");
+  }
+  for (std::size_t start = 0; start < lines.size();) {
+    const std::size_t end = lines.find('\n', start) + 1;
+    std::string reason;
+    if (write_line(lines.data() + start, end - start, reason)) {
+      ++recorded_lines;
+    } else {
+      ++lost_lines;
+      if (!said_failure) {
+        said_failure = true;
+        say(path + ": " + reason + "; lines that cannot be written are counted");
+      }
+    }
+    start = end;
+  }
+}
+
+bool Recorder::write_line(const char *line, std::size_t size, std::string &reason) {
+  std::string text(cut_failed ? "\n" : "");
+  text.append(line, size);
+  const long written = platform::write_file(file, text.data(), text.size(), reason);
+  if (written == static_cast<long>(text.size())) {
+    whole_bytes += written;
+    cut_failed = false;
     return true;
   }
-  if (written >= 0) {
+  if (written > 0) {
     reason = "disk full: line cut short";
-  }
-  if (!failed_before) {
-    error = reason;
-    failed_before = true;
+    // A fragment glued to the next line would hide it on replay.
+    cut_failed = !platform::cut_file(file, whole_bytes);
+    whole_bytes += cut_failed ? written : 0;
+  } else if (written == 0) {
+    reason = "disk full";
   }
   return false;
 }

@@ -12,6 +12,16 @@ double argument_value(char type, std::uint32_t bits) {
   return value;
 }
 
+std::int64_t TapStats::count_datagram(std::int64_t now_us, std::uint32_t size) {
+  if (datagrams == 0) {
+    first_arrival_us = now_us;
+  }
+  ++datagrams;
+  bytes += size;
+  last_arrival_us = now_us;
+  return now_us - first_arrival_us;
+}
+
 void TapStats::count_event(const BridgeEvent &e) {
   for (int i = 0; i < e.address_count; ++i) {
     const int index = e.first_address + i;

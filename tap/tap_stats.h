@@ -1,6 +1,7 @@
 // What the tap has seen so far: the counts of its summary line and, per
 // address of the bridge, what the live view shows. The receiving thread
-// updates it; the view copies it under a lock and draws from the copy.
+// updates it and the view draws from it, each under the same lock. Times are
+// microseconds on one clock that starts with the tap.
 #pragma once
 
 #include "tap/bridge_messages.h"
@@ -35,10 +36,14 @@ struct TapStats {
   std::uint64_t dropped_lines = 0;   // output that a slow reader cost
   std::uint64_t recorded = 0;        // lines written to the recording
   std::uint64_t record_failures = 0; // lines the recording lost
-  std::int64_t last_arrival_us = -1; // since the first datagram; -1: none yet
+  std::int64_t first_arrival_us = -1; // -1: none yet
+  std::int64_t last_arrival_us = -1;
   std::vector<DestinationStats> destinations;
   AddressStats addresses[bridge_address_count];
 
+  // A datagram of `size` bytes arrived at `now_us`; returns its time since
+  // the first datagram, the time that printed and recorded lines give.
+  std::int64_t count_datagram(std::int64_t now_us, std::uint32_t size);
   void count_event(const BridgeEvent &e);
 };
 

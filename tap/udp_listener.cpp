@@ -1,40 +1,29 @@
 #include "tap/udp_listener.h"
 
+#include "udp/udp.h"
+
 #include <cstring>
 
 namespace {
 
 constexpr std::uint32_t receive_timeout_ms = 100;
-// Room for bursts while the tap is busy writing a recording line.
+// Room for bursts while the tap is busy with a datagram.
 constexpr int receive_buffer_bytes = 4 * 1024 * 1024;
 
 } // namespace
 
-UdpListener::UdpListener() {
-  WSADATA data;
-  started = platform::WSAStartup(0x0202, &data) == 0;
-}
-
 UdpListener::~UdpListener() {
   if (handle != -1) {
     platform::closesocket(handle);
-  }
-  if (started) {
-    platform::WSACleanup();
   }
 }
 
 UdpListener::Bound UdpListener::bind_to(const std::string &host, std::int32_t port,
                                         std::string &error) {
   const std::string where = host + ":" + std::to_string(port);
-  addrinfo hints;
-  std::memset(&hints, 0, sizeof hints);
-  hints.ai_family = AF_INET;
-  hints.ai_socktype = SOCK_DGRAM;
-  hints.ai_flags = AI_PASSIVE;
   addrinfo *result = nullptr;
-  if (!started ||
-      platform::getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &result) != 0) {
+  if (!winsock.started() || lookup_datagram_address(host.c_str(), std::to_string(port).c_str(),
+                                                    AF_INET, true, &result) != 0) {
     error = "cannot resolve " + host;
     return Bound::bad_host;
   }
@@ -59,5 +48,16 @@ UdpListener::Bound UdpListener::bind_to(const std::string &host, std::int32_t po
 
 int UdpListener::receive(unsigned char *buffer, int size) {
   const int received = platform::recvfrom(handle, buffer, size, 0, nullptr, nullptr);
-  return received >= 0 ? received : -1;
+  if (received >= 0) {
+    failing = 0;
+    errors = 0;
+    return received;
+  }
+  const int code = platform::WSAGetLastError();
+  if (code != WSAEWOULDBLOCK && code != WSAETIMEDOUT && code != WSAEINTR) {
+    failing = code;
+    ++errors;
+    platform::Sleep(receive_timeout_ms);
+  }
+  return -1;
 }
