@@ -38,10 +38,13 @@ public:
   }
 
   // The script starts again from the top: its times now count from the last
-  // event's time plus one interval.
-  void next_pass() {
-    pass_start += (previous < 0 ? 0 : previous) + interval_us;
+  // event's time plus one interval. Returns how long the pass lasted in
+  // script time; 0: played again, it would flood the bridge.
+  std::int64_t next_pass() {
+    const std::int64_t lasted = (previous < 0 ? 0 : previous) + interval_us;
+    pass_start += lasted;
     previous = -1;
+    return lasted;
   }
 
 private:

@@ -3,14 +3,15 @@
 //   RINGSIM_EVENTS       script file to play ("-" for standard input); unset: demo
 //   RINGSIM_INTERVAL_US  pause between script events without a time, in
 //                        microseconds (0)
-//   RINGSIM_SPEED        divides every wait, 0.01 to 100 (1)
+//   RINGSIM_SPEED        divides every wait, the demo's too, 0.01 to 100 (1)
 //   RINGSIM_LOOP         1: play the script again from the top when it ends
 //   RINGSIM_RINGS        what QorNumRings reports (1)
 //   RINGSIM_THREADS      delivery threads, each playing everything (1)
 //   RINGSIM_LOG          file that gets one line per SDK call
 //   RINGSIM_STAMPS       file that gets, once the script has played, the
 //                        steady-clock time in nanoseconds at which each of the
-//                        first thread's events was handed to the bridge
+//                        first thread's events was handed to the bridge (the
+//                        first pass only, when looping)
 // It writes to standard error only about its own input.
 #include "bridge/ring_sdk.h"
 #include "platform/precise_sleep.h"
@@ -204,7 +205,7 @@ public:
     return earlier;
   }
 
-  void next_pass() { pacing.next_pass(); }
+  std::int64_t next_pass() { return pacing.next_pass(); }
 
 private:
   std::int64_t elapsed_us() const {
@@ -263,7 +264,7 @@ public:
         pacer(Simulator::get().settings().interval, Simulator::get().settings().speed),
         stamps(first_thread ? Simulator::get().settings().stamps_path : std::string()) {}
 
-  // One pass; false when it held no event at all.
+  // One pass; false when another would play nothing or take no time.
   bool play_pass(std::istream &input) {
     ScriptReader reader(input);
     std::string reason;
@@ -278,7 +279,9 @@ public:
                        "ringsim: %s:%lu: time before the line before's; played right after it\n",
                        source.c_str(), reader.line_number());
         }
-        stamps.record();
+        if (first_pass) {
+          stamps.record();
+        }
         handler(event);
         played = true;
         break;
@@ -294,10 +297,18 @@ public:
                        source.c_str());
         }
         break;
-      case ScriptReader::Outcome::end:
+      case ScriptReader::Outcome::end: {
+        first_pass = false;
+        const bool took_time = pacer.next_pass() > 0;
+        if (played && !took_time && speaks && Simulator::get().settings().loop) {
+          std::fprintf(stderr,
+                       "ringsim: %s: a pass takes no time (no @SECONDS past 0, "
+                       "RINGSIM_INTERVAL_US 0): played once, not looped\n",
+                       source.c_str());
+        }
         speaks = false;
-        pacer.next_pass();
-        return played;
+        return played && took_time;
+      }
       }
     }
   }
@@ -310,6 +321,7 @@ private:
   std::string source;
   bool speaks;
   bool told_earlier = false;
+  bool first_pass = true; // the stamps are of the first pass only
   Pacer pacer;
   Stamps stamps;
 };
@@ -326,7 +338,7 @@ void play_demo(RingEventCallback handler, bool first_thread) {
   Simulator::get().wait_until_subscribed();
 
   // Each tick's events go out together, one tick period apart.
-  Pacer pacer(std::chrono::milliseconds(demo_tick_ms), 1);
+  Pacer pacer(std::chrono::milliseconds(demo_tick_ms), Simulator::get().settings().speed);
   RingEvent events[demo_max_events_per_tick];
   for (std::uint64_t tick = 0;; ++tick) {
     pacer.wait(-1);
@@ -378,7 +390,8 @@ void deliver(RingEventCallback handler, int thread_index,
       }
       played = player.play_pass(input);
     }
-    // A script without events would loop without ever waiting.
+    // A script without events, or one that takes no time, would loop
+    // without ever waiting.
     again = settings.loop && played;
   }
   player.finish();

@@ -127,6 +127,19 @@ TEST(Process, StandardInputLoopsOnOneScheduleAndAnEarlierTimeIsSaidOnce) {
             "ringsim: -:2: time before the line before's; played right after it\n");
 }
 
+TEST(Process, ALoopThatTakesNoTimePlaysOnceAndSaysSo) {
+  UdpReceiver receiver(7040);
+  const BridgeRun run("@0 4 gest_value=1\n", {{"RINGSIM_EVENTS", "-"},
+                                               {"RINGSIM_LOOP", "1"},
+                                               {"RINGSIM_INTERVAL_US", "0"}});
+  EXPECT_EQ(receiver.receive_all(1, 10s, 0ms), std::vector<Datagram>{bundle("/gest i 1")});
+  Datagram again;
+  EXPECT_FALSE(receiver.receive(again, 500ms));
+  EXPECT_EQ(with_lf_line_ends(read_file(run.out_path)),
+            "ringsim: -: a pass takes no time (no @SECONDS past 0, RINGSIM_INTERVAL_US 0): "
+            "played once, not looped\n");
+}
+
 TEST(Process, EachThreadPlaysTheWholeScriptFile) {
   UdpReceiver receiver(7040);
   const BridgeRun run("4 gest_value=7\n", {{"RINGSIM_THREADS", "3"}});
