@@ -174,8 +174,9 @@ int run(const TapOptions &options) {
   }
 
   // What is queued is written out before the summary counts it.
-  bool finished = !recorder.is_open() || recorder.finish();
-  finished = (!console || console->finish(view ? LiveView::leave : "")) && finished;
+  const bool recording_done = !recorder.is_open() || recorder.finish();
+  const bool finished =
+      (!console || console->finish(view ? LiveView::leave : "")) && recording_done;
   if (view) {
     // Every way out ends the loop, the console's close button too (its
     // handler waits for this).
@@ -184,6 +185,10 @@ int run(const TapOptions &options) {
   {
     const std::lock_guard<std::mutex> lock(stats_mutex);
     take_recorder_counts();
+    if (!recording_done) {
+      // What is still queued ends with the process.
+      stats.record_failures = stats.datagrams - stats.recorded;
+    }
     say(summary(stats, recorder.is_open()));
   }
   if (!finished) {

@@ -35,6 +35,9 @@ bool QueuedOutput::push(const std::string &text) {
 
 bool QueuedOutput::finish(const std::string &last) {
   std::unique_lock<std::mutex> lock(shared->mutex);
+  if (!thread.joinable()) {
+    return shared->done; // finished before
+  }
   shared->stopping = true;
   shared->last = last;
   shared->changed.notify_one();

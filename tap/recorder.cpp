@@ -21,8 +21,8 @@ std::string recording_line(std::int64_t microseconds, DatagramKind kind, const B
 }
 
 Recorder::~Recorder() {
-  if (output) {
-    output->finish();
+  if (output && !output->finish()) {
+    return; // its thread still writes to the file
   }
   if (file != -1) {
     platform::close_file(file);

@@ -41,6 +41,8 @@ UdpListener::Bound UdpListener::bind_to(const std::string &host, std::int32_t po
                                   : "cannot listen on " + where + ": error " + std::to_string(code);
     return code == WSAEADDRINUSE ? Bound::in_use : Bound::failed;
   }
+  int length = sizeof local; // the port the system chose for port 0
+  platform::getsockname(handle, reinterpret_cast<sockaddr *>(&local), &length);
   platform::set_receive_timeout(handle, receive_timeout_ms);
   platform::set_receive_buffer(handle, receive_buffer_bytes);
   return Bound::ok;

@@ -6,16 +6,28 @@
 #include "tap/datagram_decoder.h"
 #include "tap/event_text.h"
 #include "tap/live_view.h"
+#include "tap/recorder.h"
 #include "tap/tap_options.h"
+#include "tap/udp_listener.h"
+#include "tests/support/faults.h"
+#include "tests/support/udp_receiver.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <sstream>
+#ifndef _WIN32
+#include "tests/support/child_process.h"
+
+#include <csignal>
+#include <sys/resource.h>
+#endif
 
 namespace {
 
 using namespace std::string_literals;
+using namespace std::chrono_literals;
 
 std::string encoded(const RingEvent &event) {
   OscPacketWriter pkt;
@@ -205,5 +217,73 @@ TEST(LiveView, EveryAddressFitsA132By45TerminalAndASmallerOneSaysWhatItHides) {
   ASSERT_EQ(lines.size(), 20U);
   EXPECT_EQ(lines.back(), "12 more rows hidden: enlarge the terminal");
 }
+
+TEST(LiveView, RatesAreRightWithinASecondOfTheFirstDatagramWheneverItComes) {
+  TapStats stats;
+  LiveView view("127.0.0.1:7040", "");
+  BridgeEvent gesture{};
+  decode(datagram_of("4 gest_value=1"), gesture);
+  std::vector<std::string> lines;
+  std::size_t widest = 0;
+  // Ten seconds of frames with nothing, then 100 datagrams a second.
+  for (std::int64_t now = 0; now <= 11000000; now += 10000) {
+    if (now >= 10000000) {
+      stats.count_datagram(now, 36);
+      stats.count_event(gesture);
+    }
+    if (now % 100000 == 0) {
+      lines = screen_lines(view.frame(stats, now, 132, 45), widest);
+    }
+  }
+  EXPECT_NE(lines[2].find(" 100.0/s "), std::string::npos) << lines[2];
+  EXPECT_EQ(lines[5].substr(0, 33), "/gest  1                   100.0 ");
+}
+
+TEST(Listener, ALastingReceiveErrorIsTriedAgainAfterAPauseNeverInASpin) {
+  UdpListener listener;
+  std::string error;
+  ASSERT_EQ(listener.bind_to("127.0.0.1", 0, error), UdpListener::Bound::ok);
+  faults::arm(faults::FaultPoint::receive, 3);
+  unsigned char buffer[8];
+  const auto start = std::chrono::steady_clock::now();
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_EQ(listener.receive(buffer, sizeof buffer), -1);
+  }
+  EXPECT_GE(std::chrono::steady_clock::now() - start, 300ms);
+  EXPECT_EQ(listener.errors_in_a_row(), 3);
+  UdpReceiver sender(0);
+  ASSERT_TRUE(sender.send_to(ntohs(listener.address().sin_port), {}));
+  EXPECT_EQ(listener.receive(buffer, sizeof buffer), 0);
+  EXPECT_EQ(listener.errors_in_a_row(), 0);
+}
+
+#ifndef _WIN32
+// A full disk, made by a file size limit: the line that crosses it is cut
+// short and taken back out; a shorter line after it fits again.
+TEST(Recorder, ALineCutShortIsTakenBackOutSoEveryLineIsWholeAndCounted) {
+  const std::string path = temporary_path("recording");
+  std::signal(SIGXFSZ, SIG_IGN);
+  rlimit unlimited{};
+  getrlimit(RLIMIT_FSIZE, &unlimited);
+  Recorder recorder;
+  std::string error;
+  ASSERT_TRUE(recorder.open(path, false, "127.0.0.1:7040", error));
+  std::string expected = read_file(path);
+  rlimit limit = unlimited;
+  limit.rlim_cur = expected.size() + 100;
+  setrlimit(RLIMIT_FSIZE, &limit);
+  const unsigned char bytes[40] = {};
+  for (const std::size_t size : {20, 40, 4}) { // lines of 61, 101 and 29 bytes
+    recorder.record(0, DatagramKind::foreign, BridgeEvent{}, bytes, size);
+    expected += size == 40 ? "" : recording_line(0, DatagramKind::foreign, {}, bytes, size);
+  }
+  EXPECT_TRUE(recorder.finish());
+  setrlimit(RLIMIT_FSIZE, &unlimited);
+  EXPECT_EQ(read_file(path), expected);
+  EXPECT_EQ(recorder.recorded(), 2U);
+  EXPECT_EQ(recorder.lost(), 1U);
+  std::remove(path.c_str());
+}
+#endif
 
 } // namespace

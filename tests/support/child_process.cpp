@@ -34,6 +34,36 @@ std::string read_file(const std::string &path) {
   return text.str();
 }
 
+bool udp_port_bound(unsigned port) {
+  for (const char *table : {"/proc/net/udp", "/proc/net/udp6"}) {
+    std::istringstream lines(read_file(table));
+    std::string line;
+    std::getline(lines, line); // the heading
+    while (std::getline(lines, line)) {
+      // "  0: 0100007F:1B80 00000000:0000 07 ...": the local address's port, in hex.
+      std::istringstream words(line);
+      std::string slot, local;
+      words >> slot >> local;
+      const std::size_t colon = local.rfind(':');
+      if (colon != std::string::npos && std::stoul(local.substr(colon + 1), nullptr, 16) == port) {
+        return true;
+      }
+    }
+  }
+  return false;
+}
+
+bool wait_for_udp_port(unsigned port, std::chrono::milliseconds timeout) {
+  const auto until = std::chrono::steady_clock::now() + timeout;
+  while (!udp_port_bound(port)) {
+    if (std::chrono::steady_clock::now() > until) {
+      return false;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return true;
+}
+
 void set_environment(const std::string &name, const std::string &value) {
   value.empty() ? unsetenv(name.c_str()) : setenv(name.c_str(), value.c_str(), 1);
 }

@@ -13,6 +13,11 @@ std::string program_beside_tests(const std::string &name);
 // A fresh path in the temporary folder.
 std::string temporary_path(const std::string &stem);
 std::string read_file(const std::string &path);
+// Whether some program has a UDP socket bound to `port`, read from the
+// kernel's tables: a probe that bound the port itself would race the program.
+bool udp_port_bound(unsigned port);
+// Waits up to `timeout` for that.
+bool wait_for_udp_port(unsigned port, std::chrono::milliseconds timeout);
 // An empty value unsets the variable.
 void set_environment(const std::string &name, const std::string &value);
 
