@@ -1,5 +1,6 @@
 // Real OSC receivers that share no code with the bridge, fed by the real
-// ring2osc: liblo's oscdump, the SuperCollider example and the Pd patch each
+// ring2osc through the real ring2osc-tap, all at once: liblo's oscdump, the
+// SuperCollider example and the Pd patch, each on a port of its own, each
 // show every address with its value.
 #include "tests/support/child_process.h"
 #include "tests/support/udp_receiver.h"
@@ -54,52 +55,60 @@ Shown shown_in(const std::string &output) {
 struct Peer {
   std::string name;
   std::vector<std::string> command;
+  unsigned port;
   std::size_t shows; // how often each address is shown
 };
 
-class Peers : public ::testing::TestWithParam<Peer> {};
-
-TEST_P(Peers, ShowEveryAddressWithItsValue) {
-  const Peer &peer = GetParam();
+TEST(Peers, AllAtOnceThroughTheTapEachShowsEveryAddressWithItsValue) {
   set_environment("QT_QPA_PLATFORM", "offscreen");
   set_environment("QTWEBENGINE_DISABLE_SANDBOX", "1");
   set_environment("RING2OSC_POST", "1");
+  set_environment("RING2OSC_PORT", "7042");
   set_environment("RING2OSC_EXAMPLE", source + "/examples/ring2osc.scd");
-  const std::string output = temporary_path(peer.name);
-  ChildProcess listener;
-  ASSERT_TRUE(listener.start(peer.command, {"", output}));
-  for (int i = 0; i < 500 && UdpReceiver(7040).is_open(); ++i) {
-    std::this_thread::sleep_for(20ms); // until the peer holds the port
+  const Peer peers[] = {
+      {"pd",
+       {PD_PROGRAM, "-nogui", "-nosound", "-nomidi", "-stderr", "-open",
+        source + "/tests/pd_harness.pd", "-open", source + "/examples/ring2osc.pd", "-send",
+        "ring2osc-port 7041"},
+       7041,
+       1},
+      {"sclang", {SCLANG_PROGRAM, source + "/tests/sc_harness.scd"}, 7042, 2},
+      {"oscdump", {OSCDUMP_PROGRAM, "-L", "7043"}, 7043, 1},
+  };
+  ChildProcess listeners[std::size(peers)];
+  std::string outputs[std::size(peers)];
+  for (std::size_t p = 0; p < std::size(peers); ++p) {
+    outputs[p] = temporary_path(peers[p].name);
+    ASSERT_TRUE(listeners[p].start(peers[p].command, {"", outputs[p]}));
+    ASSERT_TRUE(wait_for_udp_port(peers[p].port, 20s)) << peers[p].name;
   }
+  ChildProcess tap;
+  ASSERT_TRUE(tap.start({program_beside_tests("ring2osc-tap"), "--quiet", "--forward", "7041",
+                         "--forward", "7042", "--forward", "7043"}));
+  ASSERT_TRUE(wait_for_udp_port(7040, 20s));
   const BridgeRun run(script);
-  Shown shown;
-  for (int i = 0; i < 300 && shown.size() < peer.shows * expected.size(); ++i) {
-    std::this_thread::sleep_for(50ms);
-    shown = shown_in(read_file(output));
-  }
-  ASSERT_EQ(shown.size(), peer.shows * expected.size()) << read_file(output);
-  for (std::size_t i = 0; i < shown.size(); ++i) {
-    const auto &[address, sent] = expected[i % expected.size()];
-    // Pd's number boxes show six significant digits, and a NaN as 0.
-    const double value = std::isnan(sent) && peer.name == "pd" ? 0 : sent;
-    EXPECT_EQ(shown[i].first, address);
-    EXPECT_TRUE(std::isnan(value) ? std::isnan(shown[i].second)
-                                  : shown[i].second == value ||
-                                        std::abs(shown[i].second - value) <= 1e-5 * std::abs(value))
-        << address << " showed " << shown[i].second;
-  }
-  std::remove(output.c_str());
-}
 
-INSTANTIATE_TEST_SUITE_P(
-    Receivers, Peers,
-    ::testing::Values(Peer{"oscdump", {OSCDUMP_PROGRAM, "-L", "7040"}, 1},
-                      Peer{"sclang", {SCLANG_PROGRAM, source + "/tests/sc_harness.scd"}, 2},
-                      Peer{"pd",
-                           {PD_PROGRAM, "-nogui", "-nosound", "-nomidi", "-stderr", "-open",
-                            source + "/tests/pd_harness.pd", "-open",
-                            source + "/examples/ring2osc.pd"},
-                           1}),
-    [](const ::testing::TestParamInfo<Peer> &info) { return info.param.name; });
+  for (std::size_t p = 0; p < std::size(peers); ++p) {
+    const Peer &peer = peers[p];
+    Shown shown;
+    for (int i = 0; i < 300 && shown.size() < peer.shows * expected.size(); ++i) {
+      shown = shown_in(read_file(outputs[p]));
+      std::this_thread::sleep_for(shown.size() < peer.shows * expected.size() ? 50ms : 0ms);
+    }
+    ASSERT_EQ(shown.size(), peer.shows * expected.size()) << read_file(outputs[p]);
+    for (std::size_t i = 0; i < shown.size(); ++i) {
+      const auto &[address, sent] = expected[i % expected.size()];
+      // Pd's number boxes show six significant digits, and a NaN as 0.
+      const double value = std::isnan(sent) && peer.name == "pd" ? 0 : sent;
+      EXPECT_EQ(shown[i].first, address) << peer.name;
+      EXPECT_TRUE(std::isnan(value) ? std::isnan(shown[i].second)
+                                    : shown[i].second == value ||
+                                          std::abs(shown[i].second - value) <=
+                                              1e-5 * std::abs(value))
+          << peer.name << ": " << address << " showed " << shown[i].second;
+    }
+    std::remove(outputs[p].c_str());
+  }
+}
 
 } // namespace
