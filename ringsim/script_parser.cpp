@@ -1,5 +1,7 @@
 #include "ringsim/script_parser.h"
 
+#include "bridge/bridge_addresses.h"
+
 #include <cerrno>
 #include <cmath>
 #include <cstdint>
@@ -13,24 +15,8 @@ namespace {
 enum class FieldType { integer, real };
 
 struct Field {
-  const char *name;
   FieldType type;
   std::size_t offset;
-};
-
-const Field fields[] = {
-    {"j_x", FieldType::integer, offsetof(RingEvent, j_x)},
-    {"j_y", FieldType::integer, offsetof(RingEvent, j_y)},
-    {"x", FieldType::real, offsetof(RingEvent, x)},
-    {"y", FieldType::real, offsetof(RingEvent, y)},
-    {"z", FieldType::real, offsetof(RingEvent, z)},
-    {"j_t", FieldType::integer, offsetof(RingEvent, j_t)},
-    {"r_r", FieldType::real, offsetof(RingEvent, r_r)},
-    {"r_p", FieldType::real, offsetof(RingEvent, r_p)},
-    {"r_y", FieldType::real, offsetof(RingEvent, r_y)},
-    {"b_number", FieldType::real, offsetof(RingEvent, b_number)},
-    {"b_value", FieldType::integer, offsetof(RingEvent, b_value)},
-    {"gest_value", FieldType::integer, offsetof(RingEvent, gest_value)},
 };
 
 bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f'; }
@@ -120,13 +106,20 @@ NumberStatus parse_float_bits(const std::string &token, std::uint32_t &bits) {
   return NumberStatus::ok;
 }
 
-const Field *find_field(const std::string &name) {
-  for (const Field &field : fields) {
-    if (name == field.name) {
-      return &field;
+// A script names the fields the bridge sends, and b_number, which picks a
+// button's address instead of being sent.
+bool find_field(const std::string &name, Field &field) {
+  if (name == "b_number") {
+    field = {FieldType::real, offsetof(RingEvent, b_number)};
+    return true;
+  }
+  for (const BridgeAddress &a : bridge_addresses) {
+    if (name == a.field) {
+      field = {a.type == 'i' ? FieldType::integer : FieldType::real, a.offset};
+      return true;
     }
   }
-  return nullptr;
+  return false;
 }
 
 bool parse_assignment(const std::string &token, RingEvent &event, std::string &reason) {
@@ -137,8 +130,8 @@ bool parse_assignment(const std::string &token, RingEvent &event, std::string &r
   }
   const std::string name = token.substr(0, equals);
   const std::string text = token.substr(equals + 1);
-  const Field *field = find_field(name);
-  if (field == nullptr) {
+  Field field{};
+  if (!find_field(name, field)) {
     reason = "unknown field " + quoted(name);
     return false;
   }
@@ -146,9 +139,9 @@ bool parse_assignment(const std::string &token, RingEvent &event, std::string &r
     reason = "missing value for " + name;
     return false;
   }
-  unsigned char *slot = reinterpret_cast<unsigned char *>(&event) + field->offset;
+  unsigned char *slot = reinterpret_cast<unsigned char *>(&event) + field.offset;
   NumberStatus status = NumberStatus::bad;
-  if (field->type == FieldType::integer) {
+  if (field.type == FieldType::integer) {
     std::int32_t value = 0;
     status = parse_int32(text, value);
     if (status == NumberStatus::ok) {

@@ -1,11 +1,18 @@
 // What the real process cannot show cheaply: padding of every length, a
-// nested bundle and the writer's error.
+// nested bundle and the writer's error; what the reader makes of every way a
+// packet can go wrong; and the bridge's encoder held against its table.
+#include "bridge/bridge_addresses.h"
+#include "bridge/event_messages.h"
 #include "osc/osc_packet.h"
+#include "osc/osc_reader.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
 #include <string>
 #include <tuple>
+#include <vector>
 
 namespace {
 
@@ -55,6 +62,79 @@ TEST(OscPacketWriter, AMessageAloneIsThePacketAndASecondIsErrorTenForGood) {
   EXPECT_EQ(writer.error_code(), 10);
   EXPECT_EQ(writer.packet_size(), 0U);
   EXPECT_EQ(writer.packet_bytes(), nullptr);
+}
+
+TEST(OscReader, SaysWhatIsWrongAndReadsNothingOutsideThePacket) {
+  const std::string bundle = "#bundle\0\0\0\0\0\0\0\0\1"s;
+  const std::string message = "/b/3\0\0\0\0,i\0\0\0\0\0\1"s;
+  const std::pair<std::string, std::string> cases[] = {
+      {message, ""},
+      {bundle + "\0\0\0\x10"s + message + "\0\0\0\x10"s + bundle, ""},
+      {"/a\0\0"s, ""}, // no type tags at all: old OSC
+      {"/a\0\0,sbhTd[]\0\0\0\0abc\0\0\0\0\1x\0\0\0"s + std::string(16, '\0'), ""},
+      {"/a\0\0,q\0\0"s, "unmeasured"},
+      {"", "empty"},
+      {message.substr(0, 14), "length not a multiple of 4"},
+      {"#bundle\0\0\0\0\0"s, "neither a message nor a bundle"},
+      {bundle + "\0\0"s, "length not a multiple of 4"},
+      {bundle + "\0\0\0\x14"s + message, "bundle element runs past the end"},
+      {bundle + "\0\0\0\x04xyz\0"s, "neither a message nor a bundle"},
+      {"/abc"s, "address without its NUL"},
+      {"/a\0\0xi\0\0\0\0\0\0"s, "type tags without their comma"},
+      {"/a\0\0,iii"s, "type tags without their NUL"},
+      {"/a\0\0,i\0\0"s, "argument runs past the end"},
+      {"/a\0\0,s\0\0abcd"s, "argument runs past the end"},
+      {"/a\0\0,b\0\0\0\0\0\x09xyzw"s, "argument runs past the end"},
+      {"/a\0\0,b\0\0\xFF\xFF\xFF\xFF"s, "argument runs past the end"},
+      {"/a\0\0,\0\0\0\0\0\0\0"s, "bytes left after the arguments"},
+  };
+  for (const auto &[bytes, problem] : cases) {
+    // A copy of its own, so that a read past the end is seen by the sanitizers.
+    const std::vector<unsigned char> packet(bytes.begin(), bytes.end());
+    const OscCheck check = check_osc_packet(packet.data(), packet.size());
+    const std::string found = check.form == OscForm::unmeasured ? "unmeasured" : check.problem;
+    EXPECT_EQ(found, problem) << testing::PrintToString(bytes);
+    EXPECT_EQ(check.form == OscForm::malformed, !found.empty() && found != "unmeasured");
+  }
+}
+
+// Each row of the table, sent with a value of its own, comes out of the
+// encoder in its place among its event's messages, under its address, with
+// its type and exact bits; a button event holds one message, others all
+// their kind's rows.
+TEST(BridgeAddresses, TheEncoderSendsEveryRowOfTheTable) {
+  for (int row = 0; row < bridge_address_count; ++row) {
+    const BridgeAddress &a = bridge_addresses[row];
+    int first = row;
+    while (a.kind != 0 && first > 0 && bridge_addresses[first - 1].kind == a.kind) {
+      --first;
+    }
+    RingEvent event{};
+    event.kind = a.kind;
+    event.b_number = static_cast<float>(row - first_button_address);
+    const std::uint32_t bits = 0x7F800001U + static_cast<std::uint32_t>(row); // NaNs as ints too
+    std::memcpy(reinterpret_cast<unsigned char *>(&event) + a.offset, &bits, sizeof bits);
+    OscPacketWriter pkt;
+    pkt.open_bundle(OscTimeTag::immediate());
+    add_event_messages(event, pkt);
+
+    OscBundleReader bundle(pkt.packet_bytes(), pkt.packet_size());
+    const unsigned char *element = nullptr;
+    std::size_t size = 0;
+    std::vector<OscMessageView> messages;
+    while (bundle.next(element, size)) {
+      messages.emplace_back();
+      ASSERT_TRUE(read_osc_message(element, size, messages.back()));
+    }
+    const auto of_kind = std::count_if(std::begin(bridge_addresses), std::end(bridge_addresses),
+                                       [&](const BridgeAddress &b) { return b.kind == a.kind; });
+    ASSERT_EQ(messages.size(), a.kind == 0 ? 1U : static_cast<std::size_t>(of_kind)) << a.address;
+    const OscMessageView &message = messages[static_cast<std::size_t>(row - first)];
+    EXPECT_STREQ(message.address, a.address);
+    EXPECT_EQ(message.type_tags, std::string(1, a.type));
+    ASSERT_EQ(message.arguments_size, 4U);
+    EXPECT_EQ(read_osc_uint32(message.arguments), bits) << a.address;
+  }
 }
 
 } // namespace

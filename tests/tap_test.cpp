@@ -16,6 +16,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <regex>
 #include <sstream>
 #ifndef _WIN32
 #include "tests/support/child_process.h"
@@ -77,6 +78,8 @@ TEST(Decoder, TheBridgesDatagramsBecomeLinesThatReplayTheSameBytes) {
   }
 }
 
+// What is malformed is the reader's to say (osc_packet_test); here, which
+// well-formed OSC is still not the bridge's.
 TEST(Decoder, AnythingElseIsMalformedOrForeign) {
   const std::string gesture = datagram_of("4 gest_value=5");
   const std::string bundle = "#bundle\0\0\0\0\0\0\0\0\1"s;
@@ -84,28 +87,17 @@ TEST(Decoder, AnythingElseIsMalformedOrForeign) {
   padded_with_junk[16 + 4 + 6] = 'x';
   const std::pair<std::string, DatagramKind> cases[] = {
       {"", DatagramKind::malformed},
-      {gesture.substr(0, gesture.size() - 2), DatagramKind::malformed},       // unaligned
       {bundle + "\0\0\0\x18"s + gesture.substr(20), DatagramKind::malformed}, // runs past
-      {bundle + "\0\0\0\x04xyz\0"s, DatagramKind::malformed},                 // neither
-      {"/abc"s, DatagramKind::malformed},                                     // no NUL
-      {"/a\0\0,i\0\0"s, DatagramKind::malformed},                             // no argument
-      {"/a\0\0,s\0\0abcd"s, DatagramKind::malformed},                         // string without NUL
-      {"/a\0\0,b\0\0\0\0\0\x09xyzw"s, DatagramKind::malformed},               // blob runs past
-      {"/a\0\0,\0\0\0\0\0\0\0"s, DatagramKind::malformed},                    // left over
-      {"/a\0\0xi\0\0\0\0\0\0"s, DatagramKind::malformed},                     // tags without comma
       {gesture.substr(16 + 4), DatagramKind::foreign},                        // not in a bundle
       {"#bundle\0\0\0\0\0\0\0\0\2"s + gesture.substr(16), DatagramKind::foreign}, // time tag
       {padded_with_junk, DatagramKind::foreign},
       {gesture + gesture.substr(16), DatagramKind::foreign},       // two messages
       {datagram_of("1 x=1").substr(0, 56), DatagramKind::foreign}, // two of three
       {bundle + "\0\0\0\x10"s + bundle, DatagramKind::foreign},    // nested bundle
-      {bundle + "\0\0\0\x0C/b/3\0\0\0\0,f\0\0"s, DatagramKind::malformed},
       {bundle + "\0\0\0\x10/b/3\0\0\0\0,f\0\0\0\0\0\1"s, DatagramKind::foreign}, // float button
       {bundle + "\0\0\0\x10/zzz\0\0\0\0,i\0\0\0\0\0\1"s, DatagramKind::foreign},
-      {"/a\0\0,sbhTd[]\0\0\0\0abc\0\0\0\0\1x\0\0\0"s + std::string(16, '\0'),
-       DatagramKind::foreign},
-      {"/a\0\0,q\0\0"s, DatagramKind::foreign}, // a type this tap cannot measure
-      {"/a\0\0"s, DatagramKind::foreign},       // no type tags at all: old OSC
+      {bundle + "\0\0\0\x14/b/3\0\0\0\0,ii\0\0\0\0\1\0\0\0\1"s, DatagramKind::foreign},
+      {"/a\0\0,q\0\0"s, DatagramKind::foreign}, // a type the reader cannot measure
   };
   for (const auto &[bytes, expected] : cases) {
     BridgeEvent event{};
@@ -114,6 +106,10 @@ TEST(Decoder, AnythingElseIsMalformedOrForeign) {
 }
 
 TEST(Options, EachMistakeIsNamed) {
+  std::string seventeen;
+  for (int i = 1; i <= 17; ++i) {
+    seventeen += " --forward " + std::to_string(i);
+  }
   const std::pair<std::string, std::string> cases[] = {
       {"--record f --force --plain", ""},
       {"--listen 0", R"(--listen: port must be a number from 1 to 65535, not "0")"},
@@ -124,11 +120,7 @@ TEST(Options, EachMistakeIsNamed) {
       {"--plain --quiet", "--plain and --quiet exclude each other"},
       {"--force", "--force only goes with --record"},
       {"-x", R"(unknown option "-x")"},
-      {"--forward 1 --forward 2 --forward 3 --forward 4 --forward 5 --forward 6 --forward 7 "
-       "--forward 8 --forward 9 --forward 10 "
-       "--forward 11 --forward 12 --forward 13 --forward 14 --forward 15 --forward 16 "
-       "--forward 17",
-       "at most 16 --forward destinations"},
+      {seventeen, "at most 16 --forward destinations"},
   };
   for (const auto &[line, error] : cases) {
     std::istringstream words(line);
@@ -137,106 +129,86 @@ TEST(Options, EachMistakeIsNamed) {
   }
   TapOptions options;
   parse_tap_options({"--listen", "0.0.0.0:9000", "--forward", "9001", "--forward", "h:2"}, options);
-  EXPECT_EQ(options.listen.text(), "0.0.0.0:9000");
   ASSERT_EQ(options.forwards.size(), 2U);
-  EXPECT_EQ(options.forwards[0].text() + " " + options.forwards[1].text(), "127.0.0.1:9001 h:2");
+  EXPECT_EQ(options.listen.text() + " " + options.forwards[0].text() + " " +
+                options.forwards[1].text(),
+            "0.0.0.0:9000 127.0.0.1:9001 h:2");
 }
 
-// The frame's lines as a terminal shows them: escape sequences gone, one
-// column per character.
-std::vector<std::string> screen_lines(const std::string &frame, std::size_t &widest) {
-  std::string text = frame;
-  for (const char *escape : {"\x1b[H", "\x1b[K", "\x1b[J"}) {
-    for (std::size_t at; (at = text.find(escape)) != std::string::npos;) {
-      text.erase(at, std::strlen(escape));
-    }
-  }
-  std::vector<std::string> lines;
-  std::istringstream in(text);
+// The frame's lines as a terminal shows them, split into words (escape
+// sequences gone); `widest` gets the widest line in columns.
+std::vector<std::vector<std::string>> screen(const std::string &frame, std::size_t &widest) {
+  std::vector<std::vector<std::string>> lines;
   widest = 0;
+  std::istringstream in(std::regex_replace(frame, std::regex("\x1b\\[[HKJ]|\r"), ""));
   for (std::string line; std::getline(in, line);) {
-    line.erase(std::remove(line.begin(), line.end(), '\r'), line.end());
-    widest = std::max<std::size_t>(
-        widest, static_cast<std::size_t>(std::count_if(line.begin(), line.end(), [](char c) {
-          return (static_cast<unsigned char>(c) & 0xC0U) != 0x80U;
-        })));
-    lines.push_back(line);
+    widest = std::max<std::size_t>(widest, std::count_if(line.begin(), line.end(), [](char c) {
+                                     return (static_cast<unsigned char>(c) & 0xC0U) != 0x80U;
+                                   }));
+    std::istringstream words(line);
+    lines.emplace_back(std::istream_iterator<std::string>(words),
+                       std::istream_iterator<std::string>());
   }
   return lines;
 }
 
-TEST(LiveView, EveryAddressFitsA132By45TerminalAndASmallerOneSaysWhatItHides) {
+TEST(LiveView, EveryAddressExactlyAndRatesRightWithinASecondOfAFirstArrivalAtAnyTime) {
   TapStats stats;
   for (const char *name : {"127.0.0.1:9000", "127.0.0.1:9001", "192.168.100.200:65535", "h:4"}) {
     stats.destinations.push_back({name, 1000000, 123456});
   }
-  for (const std::string line :
-       {"0 b_number=0", "0 b_number=1", "0 b_number=2", "0 b_number=3", "0 b_number=4",
-        "0 b_number=5", "0 b_number=6", "0 b_number=7", "0 b_number=8", "0 b_number=9",
-        "3 j_x=-2147483648", "4", "2 r_r=1", "1 x=-1.17549435e-38 y=1 z=-inf",
-        "1 x=3.4028235e38 y=-nan z=-0.0", "9 x=1"}) {
-    const std::string bytes = datagram_of(line);
-    BridgeEvent event{};
-    decode(bytes, event);
-    stats.count_event(event);
-  }
-  stats.datagrams = 16;
   LiveView view("127.0.0.1:7040", "take.txt");
+  const auto arrives = [&](const std::string &line, std::int64_t now) {
+    BridgeEvent event{};
+    decode(datagram_of(line), event);
+    stats.count_datagram(now, 36);
+    stats.count_event(event);
+  };
+  // Ten seconds of frames with nothing, then 100 gestures a second, and
+  // every other address once just before the last frame.
+  std::vector<std::vector<std::string>> lines;
   std::size_t widest = 0;
-  std::vector<std::string> lines = screen_lines(view.frame(stats, 0, 132, 45), widest);
-  EXPECT_LE(widest, 132U);
-  ASSERT_EQ(lines.size(), 28U);
-  EXPECT_NE(lines[1].find("h:4 123456 failed"), std::string::npos) << lines[1];
-  for (int i = 0; i < bridge_address_count; ++i) {
-    EXPECT_EQ(lines[5U + static_cast<std::size_t>(i)].rfind(bridge_addresses[i].address, 0), 0U);
-  }
-  // Latest, smallest and largest, exactly; NaN shown as such and kept out of the range.
-  EXPECT_EQ(lines[15].substr(0, 63),
-            "/a/x   3.4028235e+38         0.0 -1.1754944e-38   3.4028235e+38");
-  EXPECT_EQ(lines[16].substr(0, 67),
-            "/a/y   NaN                   0.0 1                1                ");
-  EXPECT_EQ(lines[17].substr(0, 63),
-            "/a/z   -0                    0.0 -inf             -0           ");
-
-  // Rates over the frames of the last second: one more gesture in half a second.
-  BridgeEvent gesture{};
-  decode(datagram_of("4 gest_value=6"), gesture);
-  stats.count_event(gesture);
-  stats.datagrams = 17;
-  stats.last_arrival_us = 250000;
-  lines = screen_lines(view.frame(stats, 500000, 132, 45), widest);
-  EXPECT_EQ(lines[0],
-            "ring2osc-tap  listening on 127.0.0.1:7040  recording take.txt: 0 lines, 0 lost");
-  EXPECT_EQ(lines[2].substr(0, 79),
-            "received 17 datagrams  0 bytes  2.0/s  malformed 0  foreign 0  "
-            "last 0.250 s ago");
-  EXPECT_EQ(lines[24].substr(0, 33), "/gest  6                     2.0 ");
-
-  lines = screen_lines(view.frame(stats, 500000, 60, 20), widest);
-  EXPECT_LE(widest, 60U);
-  ASSERT_EQ(lines.size(), 20U);
-  EXPECT_EQ(lines.back(), "12 more rows hidden: enlarge the terminal");
-}
-
-TEST(LiveView, RatesAreRightWithinASecondOfTheFirstDatagramWheneverItComes) {
-  TapStats stats;
-  LiveView view("127.0.0.1:7040", "");
-  BridgeEvent gesture{};
-  decode(datagram_of("4 gest_value=1"), gesture);
-  std::vector<std::string> lines;
-  std::size_t widest = 0;
-  // Ten seconds of frames with nothing, then 100 datagrams a second.
   for (std::int64_t now = 0; now <= 11000000; now += 10000) {
     if (now >= 10000000) {
-      stats.count_datagram(now, 36);
-      stats.count_event(gesture);
+      arrives("4 gest_value=6", now);
+    }
+    for (int b = 0; b < 10 && now == 11000000; ++b) {
+      arrives("0 b_number=" + std::to_string(b), now);
+    }
+    if (now == 11000000) {
+      for (const char *line : {"3 j_x=-2147483648", "2 r_r=1", "1 x=-1.17549435e-38 y=1 z=-inf",
+                               "1 x=3.4028235e38 y=-nan z=-0.0", "9 x=1"}) {
+        arrives(line, now);
+      }
     }
     if (now % 100000 == 0) {
-      lines = screen_lines(view.frame(stats, now, 132, 45), widest);
+      lines = screen(view.frame(stats, now, 132, 45), widest);
     }
   }
-  EXPECT_NE(lines[2].find(" 100.0/s "), std::string::npos) << lines[2];
-  EXPECT_EQ(lines[5].substr(0, 33), "/gest  1                   100.0 ");
+  EXPECT_LE(widest, 132U);
+  ASSERT_EQ(lines.size(), 5U + bridge_address_count);
+  EXPECT_EQ(lines[1].back(), "failed"); // all four destinations on one line
+  EXPECT_EQ(lines[1][lines[1].size() - 3], "h:4");
+  EXPECT_EQ(lines[2][5], "115.0/s"); // in the last second: 100 gestures and 15 others
+  for (int i = 0; i < bridge_address_count; ++i) {
+    EXPECT_EQ(lines[5U + static_cast<std::size_t>(i)][0], bridge_addresses[i].address);
+  }
+  // Latest, rate, smallest and largest; NaN shown as such and kept out of the range.
+  const std::vector<std::string> rows[] = {
+      {"/a/x", "3.4028235e+38", "2.0", "-1.1754944e-38", "3.4028235e+38"},
+      {"/a/y", "NaN", "2.0", "1", "1"},
+      {"/a/z", "-0", "2.0", "-inf", "-0"},
+      {"/gest", "6", "100.0", "6", "6"},
+  };
+  for (const std::vector<std::string> &row : rows) {
+    const int index = find_bridge_address(row[0].c_str());
+    const std::vector<std::string> &shown = lines[5U + static_cast<std::size_t>(index)];
+    EXPECT_EQ(std::vector<std::string>(shown.begin(), shown.begin() + 5), row);
+  }
+  lines = screen(view.frame(stats, 11000000, 60, 20), widest);
+  EXPECT_LE(widest, 60U);
+  ASSERT_EQ(lines.size(), 20U);
+  EXPECT_EQ(lines.back()[0] + " " + lines.back()[3], "12 hidden:");
 }
 
 TEST(Listener, ALastingReceiveErrorIsTriedAgainAfterAPauseNeverInASpin) {
