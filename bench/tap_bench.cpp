@@ -1,0 +1,364 @@
+// What ring2osc-tap costs, side by side in one run, on the build that ships:
+//   CPU per forwarded datagram with two destinations, --quiet, --plain into
+//   a file, the live view on a pseudo-terminal and --record, each against a
+//   bare receive-and-send loop (this program, started with --bare);
+//   the latency the tap adds between the real bridge and a receiver;
+//   the tap's resident size after 10,000 and 1,000,000 datagrams;
+//   what is lost at 10,000 a second for 60 s with the view on, and flat out.
+//   tap_bench [--quick]
+#include "tests/support/child_process.h"
+#include "tests/support/udp_receiver.h"
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <fstream>
+#include <netinet/in.h>
+#include <sstream>
+#include <string>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+// The bridge's acceleration datagram, 76 bytes.
+const Datagram acceleration = {
+    '#', 'b', 'u', 'n', 'd', 'l', 'e', 0, 0, 0,   0,   0,   0,   0,    0,    1,    0,    0, 0,
+    16,  '/', 'a', '/', 'x', 0,   0,   0, 0, ',', 'f', 0,   0,   0x3F, 0x80, 0,    0,    0, 0,
+    0,   16,  '/', 'a', '/', 'y', 0,   0, 0, 0,   ',', 'f', 0,   0,    0,    0,    0,    0, 0,
+    0,   0,   16,  '/', 'a', '/', 'z', 0, 0, 0,   0,   ',', 'f', 0,    0,    0xBF, 0x80, 0, 0};
+
+std::string load_average() {
+  std::string text = read_file("/proc/loadavg");
+  return text.substr(0, text.find(' ', text.find(' ', text.find(' ') + 1) + 1));
+}
+
+long resident_kib(unsigned long pid) {
+  std::istringstream status(read_file("/proc/" + std::to_string(pid) + "/status"));
+  for (std::string line; std::getline(status, line);) {
+    if (line.rfind("VmRSS:", 0) == 0) {
+      return std::strtol(line.c_str() + 6, nullptr, 10);
+    }
+  }
+  return -1;
+}
+
+// The baseline: receive on 7040, send each datagram to both ports.
+int bare_forwarder(int port_a, int port_b) {
+  const int in = socket(AF_INET, SOCK_DGRAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  address.sin_port = htons(7040);
+  if (bind(in, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0) {
+    return 1;
+  }
+  int out[2];
+  for (int i = 0; i < 2; ++i) {
+    out[i] = socket(AF_INET, SOCK_DGRAM, 0);
+    address.sin_port = htons(static_cast<std::uint16_t>(i == 0 ? port_a : port_b));
+    connect(out[i], reinterpret_cast<sockaddr *>(&address), sizeof address);
+  }
+  unsigned char buffer[65536];
+  for (;;) {
+    const ssize_t size = recv(in, buffer, sizeof buffer, 0);
+    for (const int socket : out) {
+      send(socket, buffer, static_cast<std::size_t>(std::max<ssize_t>(size, 0)), 0);
+    }
+  }
+}
+
+// Counts what arrives on a socket of its own until told to stop.
+class Counter {
+public:
+  Counter() : thread([this] { run(); }) {}
+  ~Counter() {
+    stop = true;
+    thread.join();
+  }
+  Counter(const Counter &) = delete;
+  Counter &operator=(const Counter &) = delete;
+
+  std::uint16_t port() const { return receiver.port(); }
+  std::size_t count() const { return received; }
+  // Waits until `expected` arrived or nothing came for a second.
+  std::size_t settle(std::size_t expected) const {
+    for (std::size_t last = received; received < expected;) {
+      std::this_thread::sleep_for(1s);
+      if (received == last) {
+        break;
+      }
+      last = received;
+    }
+    return received;
+  }
+
+private:
+  void run() {
+    Datagram datagram;
+    while (!stop) {
+      if (receiver.receive(datagram, 100ms)) {
+        ++received;
+      }
+    }
+  }
+
+  UdpReceiver receiver{0};
+  std::atomic<std::size_t> received{0};
+  std::atomic<bool> stop{false};
+  std::thread thread;
+};
+
+// A pseudo-terminal of 132x45 whose screen is read and thrown away.
+class PseudoTerminal {
+public:
+  PseudoTerminal() {
+    master = posix_openpt(O_RDWR | O_NOCTTY);
+    grantpt(master);
+    unlockpt(master);
+    winsize size{};
+    size.ws_col = 132;
+    size.ws_row = 45;
+    ioctl(master, TIOCSWINSZ, &size);
+    path = ptsname(master);
+    // Held open here too, so that reading waits for the tap instead of
+    // failing before it has opened its side.
+    slave = open(path.c_str(), O_RDWR | O_NOCTTY);
+    reader = std::thread([this] {
+      char chunk[65536];
+      while (read(master, chunk, sizeof chunk) > 0) {
+      }
+    });
+  }
+  // After the tap has ended: reading ends once no side is open.
+  ~PseudoTerminal() {
+    close(slave);
+    reader.join();
+    close(master);
+  }
+  PseudoTerminal(const PseudoTerminal &) = delete;
+  PseudoTerminal &operator=(const PseudoTerminal &) = delete;
+
+  std::string path;
+
+private:
+  int master = -1;
+  int slave = -1;
+  std::thread reader;
+};
+
+// Sends `count` datagrams to 7040 at `per_second` (0: flat out); returns
+// the rate achieved.
+double send_at(std::size_t count, double per_second) {
+  UdpReceiver sender(0);
+  const auto start = Clock::now();
+  for (std::size_t i = 0; i < count; ++i) {
+    if (per_second > 0) {
+      std::this_thread::sleep_until(start + std::chrono::nanoseconds(static_cast<std::int64_t>(
+                                                static_cast<double>(i) * 1e9 / per_second)));
+    }
+    sender.send_to(7040, acceleration);
+  }
+  return static_cast<double>(count) / std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+struct Forwarder {
+  std::string name;
+  std::vector<std::string> arguments; // after the destinations
+  bool on_terminal;
+};
+
+// Starts the forwarder towards both counters; empty name: the bare loop.
+bool start(ChildProcess &process, const Forwarder &f, const Counter &a, const Counter &b,
+           const std::string &out) {
+  std::vector<std::string> command;
+  if (f.name == "bare loop") {
+    command = {program_beside_tests("tap_bench"), "--bare", std::to_string(a.port()),
+               std::to_string(b.port())};
+  } else {
+    command = {program_beside_tests("ring2osc-tap"), "--forward", std::to_string(a.port()),
+               "--forward", std::to_string(b.port())};
+    command.insert(command.end(), f.arguments.begin(), f.arguments.end());
+  }
+  return process.start(command, {"", out}) && wait_for_udp_port(7040, 10s);
+}
+
+void cpu_per_datagram(std::size_t count) {
+  std::printf("CPU per forwarded datagram, two destinations, %zu datagrams at 10,000 a second\n",
+              count);
+  const std::string recording = temporary_path("bench-recording");
+  const std::string file = temporary_path("bench-plain");
+  const Forwarder forwarders[] = {
+      {"bare loop", {}, false},
+      {"--quiet", {"--quiet"}, false},
+      {"--plain into a file", {"--plain"}, false},
+      {"view on a terminal", {}, true},
+      {"--record", {"--quiet", "--record", recording, "--force"}, false},
+  };
+  double bare = 0;
+  for (const Forwarder &f : forwarders) {
+    const Counter a, b;
+    ChildProcess process;
+    const PseudoTerminal terminal;
+    if (!start(process, f, a, b, f.on_terminal ? terminal.path : file)) {
+      std::printf("  %-22s cannot start\n", f.name.c_str());
+      continue;
+    }
+    std::this_thread::sleep_for(200ms);
+    const double before = process.cpu_seconds();
+    send_at(count, 10000);
+    a.settle(count);
+    b.settle(count);
+    const double us = (process.cpu_seconds() - before) * 1e6 / static_cast<double>(count);
+    bare = f.name == "bare loop" ? us : bare;
+    std::printf("  %-22s %6.2f us  %5.2fx the bare loop  lost %zu, %zu\n", f.name.c_str(), us,
+                bare > 0 ? us / bare : 0.0, count - a.count(), count - b.count());
+    process.wait_exit(SIGINT, 5s);
+  }
+  std::remove(recording.c_str());
+  std::remove(file.c_str());
+}
+
+// Arrival minus hand-over, per event, of the bridge playing `events` at
+// 1,000 a second to `port`.
+std::vector<double> bridge_latencies(std::size_t events, std::uint16_t port) {
+  const std::string script_path = temporary_path("bench-script");
+  const std::string stamps_path = temporary_path("bench-stamps");
+  {
+    std::ofstream script(script_path);
+    for (std::size_t i = 0; i < events; ++i) {
+      script << "3 j_x=" << i << " j_y=1 j_t=2\n";
+    }
+  }
+  set_environment("RINGSIM_EVENTS", script_path);
+  set_environment("RINGSIM_INTERVAL_US", "1000");
+  set_environment("RINGSIM_STAMPS", stamps_path);
+  UdpReceiver receiver(port);
+  std::vector<std::int64_t> arrival(events, -1);
+  {
+    ChildProcess bridge;
+    bridge.start({program_beside_tests("ring2osc")});
+    Datagram datagram;
+    for (std::size_t got = 0; got < events && receiver.receive(datagram, 2s);) {
+      const std::int64_t now = Clock::now().time_since_epoch().count();
+      if (datagram.size() == 76) {
+        const unsigned char *p = datagram.data() + 32;
+        const std::uint32_t index = std::uint32_t{p[0]} << 24U | std::uint32_t{p[1]} << 16U |
+                                    std::uint32_t{p[2]} << 8U | p[3];
+        arrival.at(index) = now;
+        ++got;
+      }
+    }
+    for (int i = 0; i < 100 && read_file(stamps_path).empty(); ++i) {
+      std::this_thread::sleep_for(20ms);
+    }
+  }
+  std::vector<double> latencies;
+  std::istringstream stamps(read_file(stamps_path));
+  std::int64_t handed = 0;
+  for (std::size_t i = 0; i < events && stamps >> handed; ++i) {
+    if (arrival[i] >= 0) {
+      latencies.push_back(static_cast<double>(arrival[i] - handed) / 1000.0);
+    }
+  }
+  for (const char *name : {"RINGSIM_EVENTS", "RINGSIM_INTERVAL_US", "RINGSIM_STAMPS"}) {
+    set_environment(name, "");
+  }
+  std::remove(script_path.c_str());
+  std::remove(stamps_path.c_str());
+  std::sort(latencies.begin(), latencies.end());
+  return latencies;
+}
+
+void added_latency(std::size_t events) {
+  std::printf("Latency from the bridge's hand-over to arrival, %zu events at 1,000 a second\n",
+              events);
+  const auto show = [events](const char *what, const std::vector<double> &l) {
+    if (l.empty()) {
+      std::printf("  %-34s nothing arrived\n", what);
+      return std::make_pair(0.0, 0.0);
+    }
+    const double median = l[l.size() / 2];
+    const double p99 = l[l.size() * 99 / 100];
+    std::printf("  %-34s median %6.1f us  p99 %6.1f us  (%zu of %zu)\n", what, median, p99,
+                l.size(), events);
+    return std::make_pair(median, p99);
+  };
+  const auto direct = show("bridge -> receiver", bridge_latencies(events, 7040));
+  ChildProcess tap;
+  tap.start({program_beside_tests("ring2osc-tap"), "--quiet", "--forward", "7041"},
+            {"", "/dev/null"});
+  wait_for_udp_port(7040, 10s);
+  const auto through = show("bridge -> tap --quiet -> receiver", bridge_latencies(events, 7041));
+  tap.wait_exit(SIGINT, 5s);
+  std::printf("  added by the tap: median %.1f us, p99 %.1f us\n", through.first - direct.first,
+              through.second - direct.second);
+}
+
+void memory_and_loss(std::size_t loss_seconds, std::size_t soak) {
+  const Counter a, b;
+  const PseudoTerminal terminal;
+  ChildProcess tap;
+  if (!start(tap, {"view", {}, true}, a, b, terminal.path)) {
+    std::printf("cannot start the tap\n");
+    return;
+  }
+  const std::size_t steady = 10000 * loss_seconds;
+  std::printf("The view on a terminal, two destinations\n");
+  send_at(steady, 10000);
+  a.settle(steady);
+  b.settle(steady);
+  std::printf("  %zu at 10,000 a second for %zu s: lost %zu and %zu\n", steady, loss_seconds,
+              steady - a.count(), steady - b.count());
+
+  std::size_t total = a.count();
+  send_at(10000, 20000);
+  total += 10000;
+  a.settle(total);
+  std::printf("  resident after %zu datagrams: %ld KiB\n", total, resident_kib(tap.id()));
+  send_at(soak - total, 50000);
+  a.settle(soak);
+  std::printf("  resident after %zu datagrams: %ld KiB (%zu arrived)\n", soak,
+              resident_kib(tap.id()), a.count());
+
+  const std::size_t before = a.count();
+  const std::size_t burst = 200000;
+  const double rate = send_at(burst, 0);
+  a.settle(before + burst);
+  std::printf("  flat out: %zu sent at %.0f a second, %zu lost (%.1f%%)\n", burst, rate,
+              burst - (a.count() - before),
+              100.0 * static_cast<double>(burst - (a.count() - before)) / burst);
+  tap.wait_exit(SIGINT, 5s);
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+  if (argc == 4 && std::strcmp(argv[1], "--bare") == 0) {
+    return bare_forwarder(std::atoi(argv[2]), std::atoi(argv[3]));
+  }
+  const bool quick = argc > 1 && std::strcmp(argv[1], "--quick") == 0;
+  if (udp_port_bound(7040)) {
+    std::fprintf(stderr, "port 7040 is taken\n");
+    return 1;
+  }
+  std::printf("load average (1, 5, 15 min) before: %s; %u cores\n", load_average().c_str(),
+              std::thread::hardware_concurrency());
+  cpu_per_datagram(quick ? 2000 : 20000);
+  added_latency(quick ? 200 : 2000);
+  memory_and_loss(quick ? 1 : 60, quick ? 30000 : 1000000);
+  std::printf("load average after: %s\n", load_average().c_str());
+  return 0;
+}
