@@ -57,6 +57,7 @@ long resident_kib(unsigned long pid) {
 
 // The baseline: receive on 7040, send each datagram to both ports.
 int bare_forwarder(int port_a, int port_b) {
+  std::signal(SIGINT, SIG_DFL); // a shell may have started the benchmark with it ignored
   const int in = socket(AF_INET, SOCK_DGRAM, 0);
   sockaddr_in address{};
   address.sin_family = AF_INET;
@@ -125,7 +126,7 @@ private:
 class PseudoTerminal {
 public:
   PseudoTerminal() {
-    master = posix_openpt(O_RDWR | O_NOCTTY);
+    master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
     grantpt(master);
     unlockpt(master);
     winsize size{};
@@ -135,7 +136,7 @@ public:
     path = ptsname(master);
     // Held open here too, so that reading waits for the tap instead of
     // failing before it has opened its side.
-    slave = open(path.c_str(), O_RDWR | O_NOCTTY);
+    slave = open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
     reader = std::thread([this] {
       char chunk[65536];
       while (read(master, chunk, sizeof chunk) > 0) {
@@ -210,8 +211,8 @@ void cpu_per_datagram(std::size_t count) {
   double bare = 0;
   for (const Forwarder &f : forwarders) {
     const Counter a, b;
-    ChildProcess process;
     const PseudoTerminal terminal;
+    ChildProcess process;
     if (!start(process, f, a, b, f.on_terminal ? terminal.path : file)) {
       std::printf("  %-22s cannot start\n", f.name.c_str());
       continue;

@@ -23,8 +23,8 @@ bool Destination::send_once(const unsigned char *bytes, std::uint32_t size) {
 bool Destination::report_pending() {
   unsigned char ignored[64];
   for (int i = 0; i < 8; ++i) {
-    const int received = platform::recvfrom(socket.native_handle(), ignored, sizeof ignored, 0,
-                                            nullptr, nullptr);
+    const int received =
+        platform::recvfrom(socket.native_handle(), ignored, sizeof ignored, 0, nullptr, nullptr);
     if (received < 0) {
       return platform::WSAGetLastError() != WSAEWOULDBLOCK;
     }

@@ -2,8 +2,8 @@
 // on, unchanged, to any number of programs, while showing, printing or
 // recording what the bridge sent. Ends on Ctrl+C with a summary line.
 #include "platform/console.h"
-#include "tap/destination.h"
 #include "tap/datagram_decoder.h"
+#include "tap/destination.h"
 #include "tap/event_text.h"
 #include "tap/live_view.h"
 #include "tap/queued_output.h"

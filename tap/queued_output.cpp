@@ -11,10 +11,8 @@ QueuedOutput::QueuedOutput(std::size_t limit_bytes, WriteOut write_out,
     : limit(limit_bytes), shared(std::make_shared<Shared>()) {
   // The thread keeps its share of the queue alive, should it outlive this
   // object in a write that never returns.
-  thread = platform::start_thread(
-      [kept = shared, write_out = std::move(write_out), frame = std::move(frame)] {
-        run(*kept, write_out, frame);
-      });
+  thread = platform::start_thread([kept = shared, write_out = std::move(write_out),
+                                   frame = std::move(frame)] { run(*kept, write_out, frame); });
 }
 
 QueuedOutput::~QueuedOutput() {

@@ -17,7 +17,8 @@ class QueuedOutput {
 public:
   using WriteOut = std::function<void(const std::string &)>;
 
-  QueuedOutput(std::size_t limit_bytes, WriteOut write_out, std::function<std::string()> frame = {});
+  QueuedOutput(std::size_t limit_bytes, WriteOut write_out,
+               std::function<std::string()> frame = {});
   ~QueuedOutput();
   QueuedOutput(const QueuedOutput &) = delete;
   QueuedOutput &operator=(const QueuedOutput &) = delete;

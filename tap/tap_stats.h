@@ -33,9 +33,9 @@ struct TapStats {
   std::uint64_t bytes = 0;
   std::uint64_t malformed = 0;
   std::uint64_t foreign = 0;
-  std::uint64_t dropped_lines = 0;   // output that a slow reader cost
-  std::uint64_t recorded = 0;        // lines written to the recording
-  std::uint64_t record_failures = 0; // lines the recording lost
+  std::uint64_t dropped_lines = 0;    // output that a slow reader cost
+  std::uint64_t recorded = 0;         // lines written to the recording
+  std::uint64_t record_failures = 0;  // lines the recording lost
   std::int64_t first_arrival_us = -1; // -1: none yet
   std::int64_t last_arrival_us = -1;
   std::vector<DestinationStats> destinations;

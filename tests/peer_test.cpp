@@ -101,10 +101,10 @@ TEST(Peers, AllAtOnceThroughTheTapEachShowsEveryAddressWithItsValue) {
       // Pd's number boxes show six significant digits, and a NaN as 0.
       const double value = std::isnan(sent) && peer.name == "pd" ? 0 : sent;
       EXPECT_EQ(shown[i].first, address) << peer.name;
-      EXPECT_TRUE(std::isnan(value) ? std::isnan(shown[i].second)
-                                    : shown[i].second == value ||
-                                          std::abs(shown[i].second - value) <=
-                                              1e-5 * std::abs(value))
+      EXPECT_TRUE(std::isnan(value)
+                      ? std::isnan(shown[i].second)
+                      : shown[i].second == value ||
+                            std::abs(shown[i].second - value) <= 1e-5 * std::abs(value))
           << peer.name << ": " << address << " showed " << shown[i].second;
     }
     std::remove(outputs[p].c_str());

@@ -129,9 +129,9 @@ TEST(Process, StandardInputLoopsOnOneScheduleAndAnEarlierTimeIsSaidOnce) {
 
 TEST(Process, ALoopThatTakesNoTimePlaysOnceAndSaysSo) {
   UdpReceiver receiver(7040);
-  const BridgeRun run("@0 4 gest_value=1\n", {{"RINGSIM_EVENTS", "-"},
-                                               {"RINGSIM_LOOP", "1"},
-                                               {"RINGSIM_INTERVAL_US", "0"}});
+  const BridgeRun run(
+      "@0 4 gest_value=1\n",
+      {{"RINGSIM_EVENTS", "-"}, {"RINGSIM_LOOP", "1"}, {"RINGSIM_INTERVAL_US", "0"}});
   EXPECT_EQ(receiver.receive_all(1, 10s, 0ms), std::vector<Datagram>{bundle("/gest i 1")});
   Datagram again;
   EXPECT_FALSE(receiver.receive(again, 500ms));

@@ -23,7 +23,8 @@ using namespace std::chrono_literals;
 // ring2osc-tap with `arguments`; RING2OSC_TAP runs another build of it, such
 // as "wine ring2osc-tap.exe". Its output and errors go to one file.
 struct TapRun {
-  explicit TapRun(const std::vector<std::string> &arguments, std::string out = temporary_path("tap"))
+  explicit TapRun(const std::vector<std::string> &arguments,
+                  std::string out = temporary_path("tap"))
       : out_path(std::move(out)) {
     const char *tap = std::getenv("RING2OSC_TAP");
     std::istringstream words(tap != nullptr ? tap : program_beside_tests("ring2osc-tap"));
@@ -128,17 +129,16 @@ TEST(TapProcess, ForwardsEveryDatagramUnchangedToEachDestinationAndSumsUp) {
 TEST(TapProcess, OutputAndARecordingThatCannotBeWrittenCostLinesNeverDatagrams) {
   const UnreadPipe out, recording;
   UdpReceiver a(0), b(0), sender(0);
-  TapRun tap({"--record", recording.path, "--force", "--forward", port_of(a), "--forward",
-              port_of(b)},
-             out.path);
+  TapRun tap(
+      {"--record", recording.path, "--force", "--forward", port_of(a), "--forward", port_of(b)},
+      out.path);
   ASSERT_TRUE(tap.listening());
   constexpr std::size_t sent = 40000; // far more lines than the queues and the pipes hold
   std::size_t arrived[2] = {};
   std::thread receivers[2];
   for (int i = 0; i < 2; ++i) {
-    receivers[i] = std::thread([&, i] {
-      arrived[i] = (i == 0 ? a : b).receive_all(sent, 10s, 1s).size();
-    });
+    receivers[i] =
+        std::thread([&, i] { arrived[i] = (i == 0 ? a : b).receive_all(sent, 10s, 1s).size(); });
   }
   const auto start = std::chrono::steady_clock::now();
   for (std::size_t i = 0; i < sent; ++i) {

@@ -87,13 +87,13 @@ TEST(Decoder, AnythingElseIsMalformedOrForeign) {
   padded_with_junk[16 + 4 + 6] = 'x';
   const std::pair<std::string, DatagramKind> cases[] = {
       {"", DatagramKind::malformed},
-      {bundle + "\0\0\0\x18"s + gesture.substr(20), DatagramKind::malformed}, // runs past
-      {gesture.substr(16 + 4), DatagramKind::foreign},                        // not in a bundle
+      {bundle + "\0\0\0\x18"s + gesture.substr(20), DatagramKind::malformed},     // runs past
+      {gesture.substr(16 + 4), DatagramKind::foreign},                            // not in a bundle
       {"#bundle\0\0\0\0\0\0\0\0\2"s + gesture.substr(16), DatagramKind::foreign}, // time tag
       {padded_with_junk, DatagramKind::foreign},
-      {gesture + gesture.substr(16), DatagramKind::foreign},       // two messages
-      {datagram_of("1 x=1").substr(0, 56), DatagramKind::foreign}, // two of three
-      {bundle + "\0\0\0\x10"s + bundle, DatagramKind::foreign},    // nested bundle
+      {gesture + gesture.substr(16), DatagramKind::foreign},                     // two messages
+      {datagram_of("1 x=1").substr(0, 56), DatagramKind::foreign},               // two of three
+      {bundle + "\0\0\0\x10"s + bundle, DatagramKind::foreign},                  // nested bundle
       {bundle + "\0\0\0\x10/b/3\0\0\0\0,f\0\0\0\0\0\1"s, DatagramKind::foreign}, // float button
       {bundle + "\0\0\0\x10/zzz\0\0\0\0,i\0\0\0\0\0\1"s, DatagramKind::foreign},
       {bundle + "\0\0\0\x14/b/3\0\0\0\0,ii\0\0\0\0\1\0\0\0\1"s, DatagramKind::foreign},

@@ -114,8 +114,8 @@ private:
                                : family == family_ipv6 ? AF_INET6
                                                        : AF_UNSPEC;
     if (lookup_datagram_address(bind_mode ? nullptr : host.c_str(),
-                                port_string.empty() ? nullptr : port_string.c_str(),
-                                address_family, bind_mode, &result) != 0) {
+                                port_string.empty() ? nullptr : port_string.c_str(), address_family,
+                                bind_mode, &result) != 0) {
       return false;
     }
     for (const addrinfo *rp = result; rp != nullptr && handle == -1; rp = rp->ai_next) {
