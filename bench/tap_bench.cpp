@@ -316,22 +316,22 @@ void memory_and_loss(std::size_t loss_seconds, std::size_t soak) {
     std::printf("cannot start the tap\n");
     return;
   }
-  const std::size_t steady = 10000 * loss_seconds;
   std::printf("The view on a terminal, two destinations\n");
+  send_at(10000, 10000);
+  a.settle(10000);
+  std::printf("  resident after 10000 datagrams: %ld KiB\n", resident_kib(tap.id()));
+  const std::size_t steady = 10000 * loss_seconds;
+  const std::size_t before_a = a.count();
+  const std::size_t before_b = b.count();
   send_at(steady, 10000);
-  a.settle(steady);
-  b.settle(steady);
+  a.settle(before_a + steady);
+  b.settle(before_b + steady);
   std::printf("  %zu at 10,000 a second for %zu s: lost %zu and %zu\n", steady, loss_seconds,
-              steady - a.count(), steady - b.count());
-
-  std::size_t total = a.count();
-  send_at(10000, 20000);
-  total += 10000;
-  a.settle(total);
-  std::printf("  resident after %zu datagrams: %ld KiB\n", total, resident_kib(tap.id()));
+              before_a + steady - a.count(), before_b + steady - b.count());
+  const std::size_t total = 10000 + steady;
   send_at(soak - total, 50000);
   a.settle(soak);
-  std::printf("  resident after %zu datagrams: %ld KiB (%zu arrived)\n", soak,
+  std::printf("  resident after %zu datagrams: %ld KiB (%zu of them arrived)\n", soak,
               resident_kib(tap.id()), a.count());
 
   const std::size_t before = a.count();
