@@ -17,29 +17,35 @@ bool Destination::send_once(const unsigned char *bytes, std::uint32_t size) {
   return platform::send(socket.native_handle(), bytes, length, 0) == length;
 }
 
-// Reads what waits on the socket: a report of an earlier datagram that was
-// not delivered, or datagrams the destination sent back, which nobody wants.
-// Bounded, so a destination that floods the tap cannot hold it here.
-bool Destination::report_pending() {
-  unsigned char ignored[64];
-  for (int i = 0; i < 8; ++i) {
-    const int received =
-        platform::recvfrom(socket.native_handle(), ignored, sizeof ignored, 0, nullptr, nullptr);
-    if (received < 0) {
-      return platform::WSAGetLastError() != WSAEWOULDBLOCK;
-    }
-  }
-  return false;
-}
-
-bool Destination::forward(const unsigned char *bytes, std::uint32_t size) {
-  // A send that fails may have failed on a report that came late, after the
-  // last read, and then dropped this datagram; it is tried once more, so a
-  // destination that came back loses nothing, but it counts as failed.
+void Destination::forward(const unsigned char *bytes, std::uint32_t size, std::int64_t now_us) {
+  // A send that fails on a report of an earlier datagram drops this one on
+  // Linux: it is tried once more, so a destination that came back loses
+  // nothing, but it counts as failed, the report being read by the send.
   const bool sent = send_once(bytes, size);
   if (!sent) {
     send_once(bytes, size);
   }
-  const bool reported = report_pending();
-  return sent && !reported;
+  ++(sent ? forwarded_ : failed_);
+  if (now_us - last_read_us >= read_every_us) {
+    read_reports(now_us);
+  }
+}
+
+// Reads what waits on the socket: reports of datagrams that were not
+// delivered, or datagrams the destination sent back, which nobody wants.
+// Bounded, so a destination that floods the tap cannot hold it here.
+void Destination::read_reports(std::int64_t now_us) {
+  last_read_us = now_us;
+  unsigned char ignored[64];
+  for (int i = 0; i < 16; ++i) {
+    const int received = platform::recvfrom(socket.native_handle(), ignored, sizeof ignored, 0,
+                                            nullptr, nullptr);
+    if (received < 0 && platform::WSAGetLastError() == WSAEWOULDBLOCK) {
+      return;
+    }
+    if (received < 0 && forwarded_ > 0) {
+      --forwarded_;
+      ++failed_;
+    }
+  }
 }

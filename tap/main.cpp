@@ -106,6 +106,13 @@ int run(const TapOptions &options) {
   const auto now_us = [started] {
     return std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - started).count();
   };
+  // The receiving thread's own counts, for the view; under the lock.
+  const auto take_destination_counts = [&] {
+    for (std::size_t i = 0; i < destinations.size(); ++i) {
+      stats.destinations[i].forwarded = destinations[i]->forwarded();
+      stats.destinations[i].failed = destinations[i]->failed();
+    }
+  };
   const auto take_recorder_counts = [&] {
     stats.recorded = recorder.recorded();
     stats.record_failures = recorder.lost();
@@ -135,6 +142,15 @@ int run(const TapOptions &options) {
   while (!platform::stop_requested()) {
     const int size = listener.receive(buffer.data(), static_cast<int>(buffer.size()));
     if (size < 0) {
+      // Quiet: the last datagrams' reports are collected all the same.
+      const std::int64_t now = now_us();
+      for (const std::unique_ptr<Destination> &destination : destinations) {
+        destination->read_reports(now);
+      }
+      {
+        const std::lock_guard<std::mutex> lock(stats_mutex);
+        take_destination_counts();
+      }
       if (listener.errors_in_a_row() >= 10 && !said_receive_error) {
         said_receive_error = true;
         say("receiving fails: error " + std::to_string(listener.error_code()) +
@@ -145,9 +161,8 @@ int run(const TapOptions &options) {
     const std::int64_t arrival_us = now_us();
     const auto bytes = static_cast<std::uint32_t>(size);
     // Forwarding comes first: nothing else may delay it.
-    bool failed[TapOptions::max_forwards] = {};
-    for (std::size_t i = 0; i < destinations.size(); ++i) {
-      failed[i] = !destinations[i]->forward(buffer.data(), bytes);
+    for (const std::unique_ptr<Destination> &destination : destinations) {
+      destination->forward(buffer.data(), bytes, arrival_us);
     }
 
     BridgeEvent event{};
@@ -157,9 +172,7 @@ int run(const TapOptions &options) {
     if (recorder.is_open()) {
       recorder.record(time_us, kind, event, buffer.data(), bytes);
     }
-    for (std::size_t i = 0; i < destinations.size(); ++i) {
-      ++(failed[i] ? stats.destinations[i].failed : stats.destinations[i].forwarded);
-    }
+    take_destination_counts();
     if (kind == DatagramKind::malformed) {
       ++stats.malformed;
     } else if (kind == DatagramKind::foreign) {
