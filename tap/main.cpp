@@ -195,8 +195,12 @@ int run(const TapOptions &options) {
     // handler waits for this).
     platform::restore_terminal();
   }
+  for (const std::unique_ptr<Destination> &destination : destinations) {
+    destination->read_reports(now_us()); // the last datagrams' reports too
+  }
   {
     const std::lock_guard<std::mutex> lock(stats_mutex);
+    take_destination_counts();
     take_recorder_counts();
     if (!recording_done) {
       // What is still queued ends with the process.
