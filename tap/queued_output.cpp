@@ -50,7 +50,9 @@ bool QueuedOutput::finish(const std::string &last) {
   try {
     thread.join();
   } catch (const std::system_error &) {
-    // Done, it touches nothing of this object any more.
+    // Under qemu-i386 a join after any handled signal fails ("Resource
+    // deadlock avoided"), whichever thread took it. Done, the thread
+    // touches nothing of this object any more.
     thread.detach();
   }
   return true;
