@@ -67,12 +67,22 @@ TEST(OscPacketWriter, AMessageAloneIsThePacketAndASecondIsErrorTenForGood) {
 TEST(OscReader, SaysWhatIsWrongAndReadsNothingOutsideThePacket) {
   const std::string bundle = "#bundle\0\0\0\0\0\0\0\0\1"s;
   const std::string message = "/b/3\0\0\0\0,i\0\0\0\0\0\1"s;
+  // Bundles in bundles: eight levels are followed, a ninth is left unmeasured.
+  const auto in_a_bundle = [&](const std::string &element) {
+    return bundle + std::string(3, '\0') + static_cast<char>(element.size()) + element;
+  };
+  std::string eight_levels = bundle;
+  for (int level = 1; level < 8; ++level) {
+    eight_levels = in_a_bundle(eight_levels);
+  }
   const std::pair<std::string, std::string> cases[] = {
       {message, ""},
       {bundle + "\0\0\0\x10"s + message + "\0\0\0\x10"s + bundle, ""},
       {"/a\0\0"s, ""}, // no type tags at all: old OSC
       {"/a\0\0,sbhTd[]\0\0\0\0abc\0\0\0\0\1x\0\0\0"s + std::string(16, '\0'), ""},
       {"/a\0\0,q\0\0"s, "unmeasured"},
+      {eight_levels, ""},
+      {in_a_bundle(eight_levels), "unmeasured"},
       {"", "empty"},
       {message.substr(0, 14), "length not a multiple of 4"},
       {"#bundle\0\0\0\0\0"s, "neither a message nor a bundle"},
