@@ -38,8 +38,8 @@ void Destination::read_reports(std::int64_t now_us) {
   last_read_us = now_us;
   unsigned char ignored[64];
   for (int i = 0; i < 16; ++i) {
-    const int received = platform::recvfrom(socket.native_handle(), ignored, sizeof ignored, 0,
-                                            nullptr, nullptr);
+    const int received =
+        platform::recvfrom(socket.native_handle(), ignored, sizeof ignored, 0, nullptr, nullptr);
     if (received < 0 && platform::WSAGetLastError() == WSAEWOULDBLOCK) {
       return;
     }
