@@ -8,10 +8,10 @@
 //   RINGSIM_RINGS        what QorNumRings reports (1)
 //   RINGSIM_THREADS      delivery threads, each playing everything (1)
 //   RINGSIM_LOG          file that gets one line per SDK call
-//   RINGSIM_STAMPS       file that gets, once the script has played, the
-//                        steady-clock time in nanoseconds at which each of the
-//                        first thread's events was handed to the bridge (the
-//                        first pass only, when looping)
+//   RINGSIM_STAMPS       file that gets, once the script's first pass has
+//                        played, the steady-clock time in nanoseconds at which
+//                        each of the first thread's events of that pass was
+//                        handed to the bridge
 // It writes to standard error only about its own input.
 #include "bridge/ring_sdk.h"
 #include "platform/precise_sleep.h"
@@ -298,7 +298,10 @@ public:
         }
         break;
       case ScriptReader::Outcome::end: {
-        first_pass = false;
+        if (first_pass) {
+          stamps.write(); // a looping script never finishes
+          first_pass = false;
+        }
         const bool took_time = pacer.next_pass() > 0;
         if (played && !took_time && speaks && Simulator::get().settings().loop) {
           std::fprintf(stderr,
@@ -312,9 +315,6 @@ public:
       }
     }
   }
-
-  // Once the script has played for good.
-  void finish() const { stamps.write(); }
 
 private:
   RingEventCallback handler;
@@ -394,7 +394,6 @@ void deliver(RingEventCallback handler, int thread_index,
     // without ever waiting.
     again = settings.loop && played;
   }
-  player.finish();
 }
 
 // The first delivery thread starts the others, so that QorInitialize returns

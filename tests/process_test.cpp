@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <sstream>
 #include <thread>
 
@@ -117,14 +118,23 @@ TEST(Process, StandardInputForTwoThreadsWithoutRingsThenIdle) {
 
 TEST(Process, StandardInputLoopsOnOneScheduleAndAnEarlierTimeIsSaidOnce) {
   UdpReceiver receiver(7040);
-  const BridgeRun run("@0.02 4 gest_value=1\n@0.01 4 gest_value=2\n",
-                      {{"RINGSIM_EVENTS", "-"}, {"RINGSIM_LOOP", "1"}, {"RINGSIM_SPEED", "2"}});
+  const std::string stamps = temporary_path("stamps");
+  const BridgeRun run("@0.02 4 gest_value=1\n@0.01 4 gest_value=2\n", {{"RINGSIM_EVENTS", "-"},
+                                                                       {"RINGSIM_LOOP", "1"},
+                                                                       {"RINGSIM_SPEED", "2"},
+                                                                       {"RINGSIM_STAMPS", stamps}});
   const Datagram one = bundle("/gest i 1"), two = bundle("/gest i 2");
   std::vector<Datagram> arrived = receiver.receive_all(6, 10s, 0ms);
   arrived.resize(6);
   EXPECT_EQ(arrived, (std::vector<Datagram>{one, two, one, two, one, two}));
   EXPECT_EQ(with_lf_line_ends(read_file(run.out_path)),
             "ringsim: -:2: time before the line before's; played right after it\n");
+  // The first pass's two hand-overs, in order, while the loop goes on.
+  std::istringstream times(read_file(stamps));
+  long long first = 0, second = 0, more = 0;
+  EXPECT_TRUE(times >> first >> second && first > 0 && second >= first) << stamps;
+  EXPECT_FALSE(times >> more);
+  std::remove(stamps.c_str());
 }
 
 TEST(Process, ALoopThatTakesNoTimePlaysOnceAndSaysSo) {
