@@ -9,9 +9,11 @@
 #include "tap/queued_output.h"
 #include "tap/recorder.h"
 #include "tap/say.h"
+#include "tap/status_json.h"
 #include "tap/tap_options.h"
 #include "tap/tap_stats.h"
 #include "tap/udp_listener.h"
+#include "web/web_server.h"
 
 #include <chrono>
 #include <cstdlib>
@@ -48,7 +50,7 @@ bool loops_back(const sockaddr_in &listen, const SocketAddress &destination) {
          (wildcard && (host_to >> 24U == 127 || host_to == INADDR_ANY));
 }
 
-std::string summary(const TapStats &stats, bool recording) {
+std::string summary(const TapStats &stats, bool recording, const WebCounts *web) {
   std::string text = std::to_string(stats.datagrams) + " datagrams received (" +
                      std::to_string(stats.bytes) + " bytes), " + std::to_string(stats.malformed) +
                      " malformed, " + std::to_string(stats.foreign) + " foreign";
@@ -60,6 +62,10 @@ std::string summary(const TapStats &stats, bool recording) {
   if (recording) {
     text += "; recorded " + std::to_string(stats.recorded) + " lines, " +
             std::to_string(stats.record_failures) + " lost";
+  }
+  if (web != nullptr) {
+    text += "; web: " + std::to_string(web->served) + " relay clients served, " +
+            std::to_string(web->dropped) + " messages dropped";
   }
   return text;
 }
@@ -118,6 +124,21 @@ int run(const TapOptions &options) {
     stats.record_failures = recorder.lost();
   };
 
+  WebServer web([&] {
+    const WebCounts counts = web.counts();
+    const std::lock_guard<std::mutex> lock(stats_mutex);
+    take_recorder_counts();
+    return status_json(
+        stats,
+        {options.listen.text(), options.record_path, counts.clients, counts.served, counts.dropped},
+        now_us());
+  });
+  if (options.web &&
+      !web.start(options.web_at.host, options.web_at.port, options.web_origins, error)) {
+    say(error);
+    return exit_failure;
+  }
+
   const bool view = !options.quiet && !options.plain && platform::stdout_is_terminal() &&
                     platform::prepare_terminal();
   LiveView live_view(options.listen.text(), options.record_path);
@@ -164,6 +185,7 @@ int run(const TapOptions &options) {
     for (const std::unique_ptr<Destination> &destination : destinations) {
       destination->forward(buffer.data(), bytes, arrival_us);
     }
+    web.publish(buffer.data(), bytes);
 
     BridgeEvent event{};
     const DatagramKind kind = decode_datagram(buffer.data(), bytes, event);
@@ -186,6 +208,8 @@ int run(const TapOptions &options) {
     }
   }
 
+  web.stop();
+  const WebCounts web_counts = web.counts();
   // What is queued is written out before the summary counts it.
   const bool recording_done = !recorder.is_open() || recorder.finish();
   const bool finished =
@@ -206,7 +230,7 @@ int run(const TapOptions &options) {
       // What is still queued ends with the process.
       stats.record_failures = stats.datagrams - stats.recorded;
     }
-    say(summary(stats, recorder.is_open()));
+    say(summary(stats, recorder.is_open(), options.web ? &web_counts : nullptr));
   }
   if (!finished) {
     // An output thread is stuck in a write and still uses what this owns.

@@ -13,12 +13,16 @@ struct Endpoint {
 
 struct TapOptions {
   static constexpr std::size_t max_forwards = 16;
+  static constexpr std::size_t max_web_origins = 16;
 
   Endpoint listen{"127.0.0.1", 7040};
   std::vector<Endpoint> forwards;
   bool plain = false;
   bool quiet = false;
   std::string record_path;
+  bool web = false;
+  Endpoint web_at{"127.0.0.1", 0};
+  std::vector<std::string> web_origins; // as normal_origin gives them
   bool force = false;
   bool help = false;
 };

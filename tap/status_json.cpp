@@ -1,0 +1,74 @@
+#include "tap/status_json.h"
+
+#include <cmath>
+#include <cstdio>
+
+namespace {
+
+std::string quoted(const std::string &text) {
+  std::string out = "\"";
+  for (const char c : text) {
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += c;
+    } else if (static_cast<unsigned char>(c) < 0x20) {
+      char escape[8];
+      std::snprintf(escape, sizeof escape, "\\u%04x", static_cast<unsigned>(c));
+      out += escape;
+    } else {
+      out += c; // UTF-8 passes as it is
+    }
+  }
+  return out + "\"";
+}
+
+// JSON has no infinities: they go as strings, which the page's Number() reads.
+std::string number(double value) {
+  if (std::isinf(value)) {
+    return value > 0 ? "\"Infinity\"" : "\"-Infinity\"";
+  }
+  char text[32];
+  std::snprintf(text, sizeof text, "%.17g", value);
+  return text;
+}
+
+std::string field(const char *name, std::uint64_t value) {
+  return std::string("\"") + name + "\":" + std::to_string(value);
+}
+
+} // namespace
+
+std::string status_json(const TapStats &stats, const StatusExtras &extras, std::int64_t now_us) {
+  std::string json =
+      "{\"listen\":" + quoted(extras.listen) + "," + field("datagrams", stats.datagrams) + "," +
+      field("bytes", stats.bytes) + "," + field("malformed", stats.malformed) + "," +
+      field("foreign", stats.foreign) + ",\"since_last_us\":" +
+      std::to_string(stats.last_arrival_us < 0 ? -1 : now_us - stats.last_arrival_us) +
+      ",\"destinations\":[";
+  for (std::size_t i = 0; i < stats.destinations.size(); ++i) {
+    const DestinationStats &d = stats.destinations[i];
+    json += std::string(i == 0 ? "" : ",") + "{\"name\":" + quoted(d.name) + "," +
+            field("forwarded", d.forwarded) + "," + field("failed", d.failed) + "}";
+  }
+  json += "],\"recording\":" + (extras.record_path.empty() ? "null" : quoted(extras.record_path)) +
+          "," + field("recorded", stats.recorded) + "," +
+          field("record_lost", stats.record_failures) + "," +
+          field("web_clients", extras.web_clients) + "," + field("web_served", extras.web_served) +
+          "," + field("web_dropped", extras.web_dropped) + ",\"addresses\":[";
+  bool first = true;
+  for (int i = 0; i < bridge_address_count; ++i) {
+    const AddressStats &a = stats.addresses[i];
+    if (a.messages == 0) {
+      continue;
+    }
+    json += std::string(first ? "" : ",") + "{\"address\":" + quoted(bridge_addresses[i].address) +
+            ",\"type\":\"" + bridge_addresses[i].type + "\"," + field("bits", a.latest) + "," +
+            field("messages", a.messages);
+    if (a.has_range) {
+      json += ",\"low\":" + number(a.low) + ",\"high\":" + number(a.high);
+    }
+    json += "}";
+    first = false;
+  }
+  return json + "]}";
+}
