@@ -1,6 +1,7 @@
 #include "web/web_server.h"
 
 #include "platform/console.h"
+#include "web/request_facts.h"
 #include "web/web_files.h"
 #include "web/web_rules.h"
 
@@ -36,8 +37,6 @@ constexpr const char *busy_answer = "HTTP/1.1 503 Service Unavailable\r\nContent
                                     "Connection: close\r\n\r\n";
 
 using Message = std::shared_ptr<const std::vector<unsigned char>>;
-
-std::string_view view(beast::string_view text) { return {text.data(), text.size()}; }
 
 // Open connections and relay clients, on the server's thread. Shared, so
 // that objects that outlive the server (released when its context goes)
@@ -215,13 +214,7 @@ private:
       return; // timed out, closed or not HTTP: the connection goes
     }
     const http::request<http::empty_body> &request = parser->get();
-    WebRequest facts;
-    facts.method = view(request.method_string());
-    facts.target = view(request.target());
-    facts.host = view(request[http::field::host]);
-    facts.has_origin = request.find(http::field::origin) != request.end();
-    facts.origin = view(request[http::field::origin]);
-    facts.upgrade = websocket::is_upgrade(request);
+    const WebRequest facts = request_facts(request);
     const bool keep = request.keep_alive();
     switch (server.rules->judge(facts)) {
     case WebAnswer::forbidden:

@@ -1,0 +1,201 @@
+#!/usr/bin/env python3
+"""The tap's web side through real processes: the bridge on the simulated ring
+sends to the tap (RING2OSC_BRIDGE and RING2OSC_TAP run other builds, e.g.
+under Wine); a Linux WebSocket client and headless Chromium read from it.
+usage: web_test.py BRIDGE TAP [PART...]   parts: page relay rules (default all)"""
+import base64, os, shlex, signal, socket, struct, subprocess, sys, tempfile, threading, time
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+BRIDGE = os.environ.get("RING2OSC_BRIDGE") or sys.argv[1]
+TAP = os.environ.get("RING2OSC_TAP") or sys.argv[2]
+PARTS = sys.argv[3:] or ["page", "relay", "rules"]
+WEB, FORWARD = 7048, 7049
+failures = []
+
+
+def check(fact, what):
+    print(("ok    " if fact else "FAIL  ") + what, flush=True)
+    if not fact:
+        failures.append(what)
+
+
+class Tap:
+    def __init__(self, *arguments):
+        self.output = tempfile.TemporaryFile()
+        self.process = subprocess.Popen(shlex.split(TAP) + ["--quiet", "--web", str(WEB)] + list(arguments),
+                                        stdout=self.output, stderr=subprocess.STDOUT)
+        deadline = time.time() + 30
+        while time.time() < deadline and http(b"GET /status HTTP/1.1\r\nHost: localhost:%d\r\n\r\n" % WEB) != 200:
+            time.sleep(0.1)
+
+    def summary(self):
+        self.process.send_signal(signal.SIGINT)
+        self.process.wait(20)
+        self.output.seek(0)
+        return self.output.read().decode()
+
+
+def play(script):
+    with tempfile.NamedTemporaryFile("w", suffix=".txt", delete=False) as f:
+        f.write(script)
+    bridge = subprocess.Popen(shlex.split(BRIDGE), env=dict(os.environ, RINGSIM_EVENTS=f.name),
+                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    time.sleep(3 if "wine" in BRIDGE else 1)
+    bridge.kill()
+    bridge.wait()
+    os.unlink(f.name)
+
+
+def http(request, timeout=10):
+    """The status code of the answer, or None when the connection closes first."""
+    try:
+        with socket.create_connection(("127.0.0.1", WEB), timeout=timeout) as s:
+            s.sendall(request)
+            answer = s.recv(64)
+            return int(answer.split()[1]) if answer else None
+    except OSError:
+        return None
+
+
+class WebSocket:
+    def __init__(self, origin=None, host=None):
+        self.socket = socket.create_connection(("127.0.0.1", WEB), timeout=10)
+        key = base64.b64encode(os.urandom(16)).decode()
+        headers = f"GET /osc HTTP/1.1\r\nHost: {host or '127.0.0.1:%d' % WEB}\r\nUpgrade: websocket\r\n" \
+                  f"Connection: Upgrade\r\nSec-WebSocket-Key: {key}\r\nSec-WebSocket-Version: 13\r\n"
+        self.socket.sendall((headers + (f"Origin: {origin}\r\n" if origin else "") + "\r\n").encode())
+        self.file = self.socket.makefile("rb")
+        self.status = int(self.file.readline().split()[1])
+        while self.file.readline() not in (b"\r\n", b""):
+            pass
+
+    def send(self, opcode, payload):
+        mask = os.urandom(4)
+        size = struct.pack("!B", 0x80 | len(payload)) if len(payload) < 126 else struct.pack("!BH", 0xFE, len(payload))
+        self.socket.sendall(bytes([0x80 | opcode]) + size + mask + bytes(b ^ mask[i % 4] for i, b in enumerate(payload)))
+
+    def receive(self):
+        """(opcode, payload) of the next frame."""
+        first, second = self.file.read(2)
+        size = second & 0x7F
+        if size >= 126:
+            size = struct.unpack("!H" if size == 126 else "!Q", self.file.read(2 if size == 126 else 8))[0]
+        return first & 0x0F, self.file.read(size)
+
+
+def float_bits(text):
+    return struct.unpack("!I", struct.pack("!f", float(text)))[0]
+
+
+# Script lines and what the page's table then shows: the shortest decimal
+# that reads back to the same float; NaN, infinities and -0 as such.
+BEFORE = [("0 b_number=3 b_value=1", {"/b/3": "1"}),
+          ("1 x=0.1 y=-0.0 z=nan", {"/a/x": "0.1", "/a/y": "-0", "/a/z": "NaN"}),
+          ("2 r_r=inf r_p=-inf r_y=1e-45", {"/r/r": "inf", "/r/p": "-inf", "/r/y": "1e-45"}),
+          ("3 j_x=-2147483648 j_y=2147483647 j_t=1", {"/j/x": "-2147483648", "/j/y": "2147483647", "/j/t": "1"}),
+          ("4 gest_value=5", {"/gest": "5"}),
+          ("9 x=16777217 y=3.4028235e38 z=-1.17549435e-38",
+           {"/g/x": "16777216", "/g/y": "3.4028235e+38", "/g/z": "-1.1754944e-38"})]
+AFTER = [("1 x=-2.5 y=1e10 z=0.3", {"/a/x": "-2.5", "/a/y": "10000000000", "/a/z": "0.3"}),
+         ("0 b_number=9 b_value=-7", {"/b/9": "-7"}),
+         ("2 r_r=bits:7F800001 r_p=123456.79 r_y=-0.0", {"/r/r": "NaN", "/r/p": "123456.79", "/r/y": "-0"})]
+
+
+def part_page():
+    from browser import Browser
+    tap = Tap()
+    play("\n".join(line for line, _ in BEFORE) + "\n")
+    browser = Browser()
+    try:
+        browser.open(f"http://127.0.0.1:{WEB}/")
+        time.sleep(2)  # opened after the values came: the latest are there at once
+        play("\n".join(line for line, _ in AFTER) + "\n")
+        rows = browser.evaluate("[...document.querySelectorAll('#addresses tbody tr')]"
+                                ".map(r => [r.cells[0].textContent, r.cells[1].textContent])")
+        shown, expected = dict(rows), {}
+        for _, values in BEFORE + AFTER:
+            expected.update(values)
+        for address, text in expected.items():
+            check(shown.get(address) == text, f"page shows {address} {text} (shows {shown.get(address)})")
+        browser.screenshot(os.path.join(tempfile.gettempdir(), "ring2osc-monitor.png"))
+        browser.open(f"http://127.0.0.1:{WEB}/ring2osc-browser.html")
+        time.sleep(1)
+        play("4 gest_value=6\n1 x=1 y=2 z=3\n")
+        values = browser.evaluate("document.getElementById('values').textContent")
+        check(values.startswith("2 messages received") and "/a/z 3.00" in values, f"example sketch: {values}")
+    finally:
+        browser.close()
+        tap.summary()
+
+
+def part_relay():
+    udp = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+    udp.setsockopt(socket.SOL_SOCKET, getattr(socket, "SO_RCVBUFFORCE", 33), 1 << 24)  # Python is slow
+    udp.bind(("127.0.0.1", FORWARD))
+    udp.settimeout(5)
+    tap = Tap("--forward", str(FORWARD))
+    reader, idle = WebSocket(), WebSocket()
+    idle.socket.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 4096)  # never read
+    sender = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+    count, size, started = 20000, 400, time.time()
+    got = {"udp": [], "ws": []}
+
+    def collect(name, receive):
+        try:
+            while len(got[name]) < count + 1:
+                got[name].append(receive())
+        except OSError:
+            pass
+    threads = [threading.Thread(target=collect, args=("udp", lambda: udp.recv(65536))),
+               threading.Thread(target=collect, args=("ws", lambda: reader.receive()[1]))]
+    for t in threads:
+        t.start()
+    play("\n".join(line for line, _ in BEFORE) + "\n")  # the bridge's own datagrams, then a flood
+    first = len(got["udp"])
+    for n in range(count - first + 1):
+        while time.time() < started + n / 5000:
+            time.sleep(0.0005)
+        sender.sendto(struct.pack("!I", n) + bytes(size - 4), ("127.0.0.1", 7040))
+    for t in threads:
+        t.join(30)
+    check(len(got["udp"]) == count + 1 and got["ws"] == got["udp"],
+          f"relay: {len(got['ws'])} messages byte for byte as the {len(got['udp'])} forwarded")
+    summary = tap.summary()
+    check("web: 2 relay clients served" in summary and " 0 messages dropped" not in summary, summary.strip())
+
+
+def part_rules():
+    tap = Tap("--web-origin", "https://editor.p5js.org")
+    get = lambda host, path="/", method="GET": http(f"{method} {path} HTTP/1.1\r\nHost: {host}\r\n\r\n".encode())
+    here = f"127.0.0.1:{WEB}"
+    for host, status in [("evil.example:%d" % WEB, 403), ("localhost:%d" % WEB, 200), (here, 200),
+                         ("[::1]:%d" % WEB, 200), ("127.0.0.1:80", 403), ("127.0.0.1.evil.example:%d" % WEB, 403)]:
+        check(get(host) == status, f"GET / with Host {host}: {status}")
+    for origin, host, status in [("http://evil.example", None, 403), ("https://editor.p5js.org", None, 101),
+                                 ("https://editor.p5js.org.evil.example", None, 403), (None, None, 101),
+                                 (f"http://localhost:{WEB}", None, 101), (f"http://{here}", None, 101),
+                                 (f"http://192.168.1.20:{WEB}", f"192.168.1.20:{WEB}", 101),
+                                 (f"http://localhost:{WEB}", f"attacker.example:{WEB}", 403)]:
+        check(WebSocket(origin, host).status == status, f"upgrade from {origin} to {host}: {status}")
+    check(get(here, method="POST") == 405, "POST: 405")
+    check(get(here, "/nothing") == 404 and get(here, "/osc") == 426, "other paths: 404; /osc without upgrade: 426")
+    check(http(b"GET / HTTP/1.1\r\nHost: %s\r\nX: %s\r\n\r\n" % (here.encode(), b"x" * 8192)) == 431, "9 KiB of headers: 431")
+    began = time.time()
+    check(http(b"GET / HTTP/1.1\r\n", timeout=30) is None and 4 < time.time() - began < 15, "half a request: closed after 5 s")
+    client = WebSocket()
+    client.send(0x1, b"to nowhere")
+    client.send(0x9, b"ping")
+    check(client.receive() == (0xA, b"ping"), "a ping is answered; a text message is ignored")
+    client.send(0x8, struct.pack("!H", 1000))
+    check(client.receive()[0] == 0x8, "a close is closed")
+    client = WebSocket()
+    client.send(0x2, bytes(5000))
+    check(client.receive()[1][:2] == struct.pack("!H", 1009), "5,000 bytes: closed with 1009")
+    clients = [WebSocket() for _ in range(32)]
+    check(all(c.status == 101 for c in clients) and WebSocket().status == 503, "32 relay clients, the 33rd: 503")
+    tap.summary()
+
+
+for part in PARTS:
+    globals()["part_" + part]()
+sys.exit(1 if failures else 0)
