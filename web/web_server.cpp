@@ -335,7 +335,15 @@ void WebServer::Server::forget(const Relay *relay) {
 WebServer::WebServer(std::function<std::string()> status)
     : server(std::make_unique<Server>(std::move(status))) {}
 
-WebServer::~WebServer() { stop(); }
+WebServer::~WebServer() {
+  stop();
+#ifdef _WIN32
+  // Destroying the context waits for every write in flight to end, and under
+  // Wine one to a client that never reads does not end when its socket is
+  // closed. The process ends right after this, taking everything with it.
+  static_cast<void>(server.release());
+#endif
+}
 
 bool WebServer::start(const std::string &host, int port, const std::vector<std::string> &origins,
                       std::string &error) {
