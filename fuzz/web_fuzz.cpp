@@ -1,9 +1,11 @@
 // Arbitrary bytes as a request to the tap's web side, read by Beast with the
 // server's limits and judged by its rules: whatever is let through came under
 // "localhost" or an address with the tap's port, and a relay client from the
-// page's own kind of origin or a named one.
+// page's own kind of origin or a named one. The same bytes as a relay
+// client's frame must be read within themselves and the limits.
 #include "web/request_facts.h"
 #include "web/web_rules.h"
+#include "web/websocket_frames.h"
 
 #include <boost/asio/buffer.hpp>
 
@@ -32,6 +34,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
   std::string once, twice;
   if (normal_origin(text, once) && (!normal_origin(once, twice) || twice != once)) {
     std::abort(); // a normal origin stays as it is
+  }
+
+  ClientFrame frame;
+  if (read_client_frame(data, size, 4096, frame) == FrameRead::whole &&
+      (frame.header_size + frame.payload_size > size || frame.payload_size > 4096 ||
+       (frame.opcode >= ws_close && frame.payload_size > 125))) {
+    std::abort(); // a whole frame lies inside what was read, within the limits
   }
 
   boost::beast::http::request_parser<boost::beast::http::empty_body> parser;

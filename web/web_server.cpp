@@ -4,12 +4,14 @@
 #include "web/request_facts.h"
 #include "web/web_files.h"
 #include "web/web_rules.h"
+#include "web/websocket_frames.h"
 
 #include <boost/asio.hpp>
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
 #include <boost/beast/websocket.hpp>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstring>
@@ -74,111 +76,245 @@ struct WebServer::Server {
   std::uint64_t dropped = 0;
 };
 
-// One WebSocket client of the relay: it gets what is queued for it, in order,
-// one write at a time; what it sends is read and thrown away.
+// One WebSocket client of the relay. Beast answers the handshake; then the
+// relay writes frames itself, everything queued for the client in one write,
+// and reads the client's frames only to answer pings and closes.
 class WebServer::Server::Relay : public std::enable_shared_from_this<Relay> {
 public:
-  Relay(Server &server, tcp::socket socket)
-      : server(server), tally(server.tally), socket(std::move(socket)) {
+  Relay(Server &server, tcp::socket socket, std::vector<unsigned char> already_read)
+      : server(server), tally(server.tally), handshake(std::in_place, std::move(socket)),
+        socket(server.context), incoming(std::move(already_read)) {
     ++tally->relays;
   }
   ~Relay() {
     --tally->connections;
-    --tally->relays;
+    if (!left) {
+      --tally->relays; // the list of clients held it: it is no longer there
+    }
   }
 
-  void accept(http::request<http::empty_body> request) {
-    socket.binary(true);
-    socket.read_message_max(max_client_message);
-    socket.auto_fragment(false);
-    socket.async_accept(request, [self = shared_from_this()](beast::error_code error) {
+  void accept(const http::request<http::empty_body> &request) {
+    handshake->async_accept(request, [self = shared_from_this()](beast::error_code error) {
       if (error) {
-        return;
+        return; // Beast has said why (400, 426)
       }
+      self->socket = std::move(self->handshake->next_layer());
+      self->handshake.reset();
       {
         const std::lock_guard<std::mutex> lock(self->server.mutex);
         self->server.relays.push_back(self);
         self->server.relay_count = self->server.relays.size();
         ++self->server.served;
       }
-      self->read();
+      self->take_frames(0);
     });
   }
 
   // Under the server's lock, from the receiving thread.
   void enqueue(const Message &message) {
+    if (closing) {
+      return;
+    }
     if (queued_bytes + message->size() > client_queue_limit) {
       ++server.dropped;
       return;
     }
     queue.push_back(message);
     queued_bytes += message->size();
+    wake();
+  }
+
+  // A write that does not end, or a client that does not go after the close.
+  bool stalled(Clock::time_point now) const {
+    return (write_started && now - *write_started > stall_limit) ||
+           (closed_at && now - *closed_at > stall_limit);
+  }
+
+  void close() {
+    beast::error_code ignored;
+    socket.close(ignored);
+  }
+
+  // Off the list of clients and out of their count, once.
+  void leave() {
+    if (!left) {
+      left = true;
+      --tally->relays;
+      server.forget(this);
+    }
+  }
+
+private:
+  // Under the server's lock.
+  void wake() {
     if (!writing) {
       writing = true;
       net::post(server.context, [self = shared_from_this()] { self->write_next(); });
     }
   }
 
-  bool stalled(Clock::time_point now) const {
-    return write_started && now - *write_started > stall_limit;
+  // A control frame goes out before the messages still queued.
+  void send_control(int opcode, const unsigned char *payload, std::size_t size, bool last) {
+    finishing = finishing || last;
+    const std::lock_guard<std::mutex> lock(server.mutex);
+    append_frame_header(control, opcode, size);
+    control.insert(control.end(), payload, payload + size);
+    if (last) {
+      closing = true;
+      queue.clear();
+      queued_bytes = 0;
+    }
+    wake();
   }
 
-  void close() {
-    beast::error_code ignored;
-    beast::get_lowest_layer(socket).close(ignored);
+  void close_with(std::uint16_t code) {
+    const unsigned char payload[2] = {static_cast<unsigned char>(code >> 8U),
+                                      static_cast<unsigned char>(code & 0xFFU)};
+    send_control(ws_close, payload, sizeof payload, true);
   }
 
-private:
-  void read() {
-    incoming.clear();
-    socket.async_read(incoming, [self = shared_from_this()](beast::error_code error, std::size_t) {
-      if (error) {
-        // Closed by the client, too long (closed with 1009) or gone.
-        self->server.forget(self.get());
-        return;
+  void read_more(std::size_t kept) {
+    incoming.resize(kept + read_size);
+    socket.async_read_some(
+        net::buffer(incoming.data() + kept, read_size),
+        [self = shared_from_this(), kept](beast::error_code error, std::size_t size) {
+          if (error) {
+            self->leave();
+            self->close();
+            return;
+          }
+          self->take_frames(kept + size);
+        });
+  }
+
+  // What the client sent: pings are answered, a close is closed, data goes
+  // nowhere; a message over the limit closes with 1009.
+  void take_frames(std::size_t size) {
+    std::size_t used = 0;
+    while (!finishing) {
+      ClientFrame frame;
+      const FrameRead read =
+          read_client_frame(incoming.data() + used, size - used, max_client_message, frame);
+      if (read == FrameRead::incomplete) {
+        break;
       }
-      self->read(); // data from a client goes nowhere
-    });
+      if (read != FrameRead::whole) {
+        close_with(read == FrameRead::too_big ? 1009 : 1002);
+        break;
+      }
+      unsigned char *payload = incoming.data() + used + frame.header_size;
+      used += frame.header_size + frame.payload_size;
+      if (frame.opcode < ws_close) {
+        message_size += frame.payload_size;
+        if (message_size > max_client_message) {
+          close_with(1009);
+          break;
+        }
+        message_size = frame.fin ? 0 : message_size;
+        continue;
+      }
+      for (std::size_t i = 0; i < frame.payload_size; ++i) {
+        payload[i] ^= frame.mask[i % 4];
+      }
+      if (frame.opcode == ws_ping) {
+        send_control(ws_pong, payload, frame.payload_size, false);
+      } else if (frame.opcode == ws_close) {
+        send_control(ws_close, payload, std::min<std::size_t>(frame.payload_size, 2), true);
+      }
+    }
+    if (finishing) {
+      used = size; // what follows a close is not read, only the end of the connection
+    }
+    incoming.erase(incoming.begin(), incoming.begin() + static_cast<std::ptrdiff_t>(used));
+    read_more(size - used);
   }
 
   void write_next() {
-    Message next;
+    std::vector<unsigned char> control_now;
     {
       const std::lock_guard<std::mutex> lock(server.mutex);
-      if (queue.empty()) {
+      const std::size_t count = std::min(queue.size(), max_batch);
+      if (count == 0 && control.empty()) {
         writing = false;
         return;
       }
-      next = queue.front();
+      control_now.swap(control);
+      in_flight.assign(queue.begin(), queue.begin() + static_cast<std::ptrdiff_t>(count));
+      last_batch = closing;
+    }
+    headers = std::move(control_now);
+    const std::size_t control_size = headers.size();
+    std::vector<std::size_t> header_ends;
+    for (const Message &message : in_flight) {
+      append_frame_header(headers, ws_binary, message->size());
+      header_ends.push_back(headers.size());
+    }
+    std::vector<net::const_buffer> buffers{net::buffer(headers.data(), control_size)};
+    std::size_t header_start = control_size;
+    for (std::size_t i = 0; i < in_flight.size(); ++i) {
+      buffers.push_back(net::buffer(headers.data() + header_start, header_ends[i] - header_start));
+      buffers.push_back(net::buffer(*in_flight[i]));
+      header_start = header_ends[i];
     }
     write_started = Clock::now();
-    socket.async_write(net::buffer(*next),
-                       [self = shared_from_this()](beast::error_code error, std::size_t) {
-                         self->write_started.reset();
-                         {
-                           const std::lock_guard<std::mutex> lock(self->server.mutex);
-                           self->queued_bytes -= self->queue.front()->size();
-                           self->queue.pop_front();
-                           if (error) {
-                             self->queue.clear();
-                             self->queued_bytes = 0;
-                             self->writing = false;
-                             return;
-                           }
-                         }
-                         self->write_next();
-                       });
+    net::async_write(socket, buffers,
+                     [self = shared_from_this()](beast::error_code error, std::size_t) {
+                       self->written(error);
+                     });
   }
+
+  void written(beast::error_code error) {
+    write_started.reset();
+    {
+      const std::lock_guard<std::mutex> lock(server.mutex);
+      if (!closing) {
+        for (const Message &message : in_flight) {
+          queued_bytes -= message->size();
+          queue.pop_front();
+        }
+      }
+      in_flight.clear();
+      if (error || last_batch) {
+        closing = true;
+        queue.clear();
+        queued_bytes = 0;
+        writing = false;
+      }
+    }
+    if (error || last_batch) {
+      // No longer a client; the connection ends when the other side's does.
+      closed_at = Clock::now();
+      leave();
+      beast::error_code ignored;
+      socket.shutdown(tcp::socket::shutdown_send, ignored);
+      return; // the client closes, or the read fails
+    }
+    write_next();
+  }
+
+  static constexpr std::size_t read_size = 4 * 1024;
+  static constexpr std::size_t max_batch = 1024; // messages in one write
 
   Server &server;
   std::shared_ptr<Tally> tally;
-  websocket::stream<tcp::socket> socket;
-  beast::flat_buffer incoming{max_client_message + 1024};
-  std::optional<Clock::time_point> write_started; // the server's thread only
+  std::optional<websocket::stream<tcp::socket>> handshake;
+  tcp::socket socket;
+  // The server's thread only.
+  std::vector<unsigned char> incoming;
+  std::size_t message_size = 0; // of a fragmented message so far
+  bool finishing = false;       // a close is on its way
+  bool left = false;
+  std::optional<Clock::time_point> write_started;
+  std::optional<Clock::time_point> closed_at;
+  std::vector<Message> in_flight;
+  std::vector<unsigned char> headers;
+  bool last_batch = false;
   // Under the server's lock.
   std::deque<Message> queue;
   std::size_t queued_bytes = 0;
+  std::vector<unsigned char> control;
   bool writing = false;
+  bool closing = false; // a close is queued: nothing more goes out
 };
 
 // An HTTP connection: requests one after another, each within the time limit,
@@ -229,7 +365,12 @@ private:
       }
       handed_over = true;
       stream.expires_never();
-      std::make_shared<Relay>(server, stream.release_socket())->accept(parser->release());
+      {
+        const auto already = static_cast<const unsigned char *>(buffer.data().data());
+        std::make_shared<Relay>(server, stream.release_socket(),
+                                std::vector<unsigned char>(already, already + buffer.size()))
+            ->accept(parser->get());
+      }
       return;
     case WebAnswer::file:
       break;
