@@ -118,6 +118,15 @@ def part_page():
         for address, text in expected.items():
             check(shown.get(address) == text, f"page shows {address} {text} (shows {shown.get(address)})")
         browser.screenshot(os.path.join(tempfile.gettempdir(), "ring2osc-monitor.png"))
+        tap.summary()
+        time.sleep(2)
+        gone = browser.evaluate("document.getElementById('connection').textContent")
+        tap = Tap()
+        time.sleep(2)  # the page tries again every second
+        play("4 gest_value=9\n")
+        back = browser.evaluate("[document.getElementById('connection').textContent, "
+                                "document.getElementById('gesture').textContent]")
+        check("gone" in gone and back == ["Live", "9"], f"the tap goes ({gone}) and comes back ({back})")
         browser.open(f"http://127.0.0.1:{WEB}/ring2osc-browser.html")
         time.sleep(1)
         play("4 gest_value=6\n1 x=1 y=2 z=3\n")

@@ -84,6 +84,8 @@ const gestures = [];
 let frozenAt = null;
 let lastStatus = null;
 let relayOpen = false;
+let connection = 0; // counts the relay's connections
+let seeded = 0; // the connection whose first status was taken
 
 function store(address, type, bits, time) {
   const e = entry(address, type);
@@ -92,6 +94,7 @@ function store(address, type, bits, time) {
   e.bits = bits;
   e.value = value;
   e.messages++;
+  e.relayed = connection;
   if (!Number.isNaN(value)) {
     e.low = Math.min(e.low, value);
     e.high = Math.max(e.high, value);
@@ -161,6 +164,7 @@ function connect() {
   socket.binaryType = "arraybuffer";
   socket.onopen = () => {
     relayOpen = true;
+    connection++;
     pollStatus();
   };
   socket.onmessage = (message) => {
@@ -173,11 +177,14 @@ function connect() {
   };
 }
 
-// The latest value of addresses the relay has not brought yet: a page opened
-// mid-stream shows them at once.
+// Once per connection, what the tap has seen of every address the relay has
+// not brought since: a page opened mid-stream shows them at once, and one
+// that reconnects takes what the tap, perhaps a new one, now has.
 function seed(status) {
+  if (seeded === connection || !relayOpen) return;
+  seeded = connection;
   for (const a of status.addresses) {
-    if (addresses.has(a.address)) continue;
+    if (addresses.get(a.address)?.relayed === connection) continue;
     const e = entry(a.address, a.type);
     e.bits = a.bits;
     e.value = valueOf(a.type, a.bits);
@@ -460,7 +467,7 @@ function drawTable(now) {
   sorted.forEach((address, index) => {
     const e = addresses.get(address);
     if (now - e.countedAt >= 1000) {
-      e.rate = e.countedAt ? (e.messages - e.countedMessages) * 1000 / (now - e.countedAt) : 0;
+      e.rate = e.countedAt ? Math.max(0, e.messages - e.countedMessages) * 1000 / (now - e.countedAt) : 0;
       e.countedAt = now;
       e.countedMessages = e.messages;
     }
