@@ -62,8 +62,8 @@ std::string status_json(const TapStats &stats, const StatusExtras &extras, std::
       continue;
     }
     json += std::string(first ? "" : ",") + "{\"address\":" + quoted(bridge_addresses[i].address) +
-            ",\"type\":\"" + bridge_addresses[i].type + "\"," + field("bits", a.latest) + "," +
-            field("messages", a.messages);
+            ",\"type\":" + quoted(std::string(1, bridge_addresses[i].type)) + "," +
+            field("bits", a.latest) + "," + field("messages", a.messages);
     if (a.has_range) {
       json += ",\"low\":" + number(a.low) + ",\"high\":" + number(a.high);
     }

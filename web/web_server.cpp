@@ -29,9 +29,9 @@ namespace net = boost::asio;
 using tcp = net::ip::tcp;
 using Clock = std::chrono::steady_clock;
 
-constexpr std::size_t header_limit = 8 * 1024; // request line and headers
-constexpr std::size_t max_connections = 64;    // page requests and relay clients together
-constexpr std::size_t max_client_message = 4 * 1024;
+constexpr std::size_t header_limit = std::size_t{8} * 1024; // request line and headers
+constexpr std::size_t max_connections = 64; // page requests and relay clients together
+constexpr std::size_t max_client_message = std::size_t{4} * 1024;
 constexpr std::size_t client_queue_limit = std::size_t{1} << 20; // bytes, per relay client
 constexpr auto request_time = std::chrono::seconds(5);
 constexpr auto stall_limit = std::chrono::seconds(5); // one message's write, at most
@@ -252,8 +252,8 @@ private:
     std::vector<net::const_buffer> buffers{net::buffer(headers.data(), control_size)};
     std::size_t header_start = control_size;
     for (std::size_t i = 0; i < in_flight.size(); ++i) {
-      buffers.push_back(net::buffer(headers.data() + header_start, header_ends[i] - header_start));
-      buffers.push_back(net::buffer(*in_flight[i]));
+      buffers.emplace_back(headers.data() + header_start, header_ends[i] - header_start);
+      buffers.emplace_back(in_flight[i]->data(), in_flight[i]->size());
       header_start = header_ends[i];
     }
     write_started = Clock::now();
@@ -292,7 +292,7 @@ private:
     write_next();
   }
 
-  static constexpr std::size_t read_size = 4 * 1024;
+  static constexpr std::size_t read_size = std::size_t{4} * 1024;
   static constexpr std::size_t max_batch = 1024; // messages in one write
 
   Server &server;

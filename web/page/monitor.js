@@ -333,6 +333,7 @@ function drawPlot(plot, now, span) {
     g.strokeStyle = g.fillStyle = COLORS[k];
     const first = s.firstFrom(from);
     const columns = s.count - first > 2 * width;
+    const dots = s.count - first < width / 4; // sparse: each sample shows on its own
     g.beginPath();
     let drawing = false, column = -1, columnLow = 0, columnHigh = 0;
     for (let i = first; i < s.count; i++) {
@@ -360,6 +361,7 @@ function drawPlot(plot, now, span) {
       }
       if (drawing) g.lineTo(x(t), y(v));
       else g.moveTo(x(t), y(v));
+      if (dots) g.fillRect(x(t) - 1.5, y(v) - 1.5, 3, 3);
       drawing = true;
     }
     if (columns && drawing) {
@@ -405,6 +407,12 @@ function drawPad() {
   g.lineTo(width, height / 2);
   g.stroke();
   const xs = joystick.x.slice(-n), ys = joystick.y.slice(-n);
+  if (n === 0 && addresses.has("/j/x") && addresses.has("/j/y")) {
+    // Only the tap's latest position so far, no trail yet.
+    xs.push(addresses.get("/j/x").value);
+    ys.push(addresses.get("/j/y").value);
+    reach = Math.max(reach, Math.abs(xs[0]), Math.abs(ys[0]));
+  }
   for (let i = 1; i < n; i++) {
     g.strokeStyle = `rgba(31,111,209,${i / n})`;
     g.beginPath();
@@ -412,10 +420,10 @@ function drawPad() {
     g.lineTo(px(xs[i]), py(ys[i]));
     g.stroke();
   }
-  if (n > 0) {
+  if (xs.length > 0) {
     g.fillStyle = "#1f6fd1";
     g.beginPath();
-    g.arc(px(xs[n - 1]), py(ys[n - 1]), 6, 0, 2 * Math.PI);
+    g.arc(px(xs[xs.length - 1]), py(ys[ys.length - 1]), 6, 0, 2 * Math.PI);
     g.fill();
   }
   const touch = addresses.get("/j/t");
