@@ -1,4 +1,5 @@
 // The simulated ring's scripts, as people's editors save them, and its pacing.
+#include "ringsim/demo_stream.h"
 #include "ringsim/pacing.h"
 #include "ringsim/script_reader.h"
 
@@ -51,6 +52,10 @@ TEST(Script, EachLineIsAnEventNothingOrAReason) {
        "11 x=0|4 x=3F800000"},
       {"\xFF\xFE"
        "1\0\n\0",
+       "UTF-16"},
+      {std::string("\xFE\xFF\0"
+                   "1\0\n",
+                   6),
        "UTF-16"},
       {long_line + "\n4\n" + long_line, "1: line too long|4 x=0|3: line too long"},
       {long_line.substr(1) + "\n",
@@ -132,6 +137,23 @@ TEST(Pacing, EachEventIsDueAtAnAbsolutePointAndOnlyAStallMovesTheRest) {
       pacing.woke(step.due, step.woke);
     }
   }
+}
+
+TEST(Demo, TheJoystickTouchAlternatesAndTheGyroscopeFollowsTheClock) {
+  RingEvent events[demo_max_events_per_tick];
+  std::vector<std::int32_t> touches;
+  for (std::uint64_t tick = 0; tick < 50; ++tick) {
+    const int count = demo_tick_events(tick, events);
+    for (int i = 0; i < count; ++i) {
+      if (events[i].kind == 3) {
+        touches.push_back(events[i].j_t);
+      }
+      if (events[i].kind == 9 && tick == 0) {
+        EXPECT_EQ(events[i].x, 1.3F); // 1.3 cos(0)
+      }
+    }
+  }
+  EXPECT_EQ(touches, (std::vector<std::int32_t>{0, 1, 0, 1, 0}));
 }
 
 } // namespace
