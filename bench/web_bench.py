@@ -157,6 +157,11 @@ def page_latency(events, browser):
     bridge = subprocess.Popen([os.path.join(BIN, "ring2osc")], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
                               env=dict(os.environ, RINGSIM_EVENTS=script, RINGSIM_INTERVAL_US="1000",
                                        RINGSIM_STAMPS=stamps))
+    time.sleep(min(events / 2000, 10))
+    fps = browser.evaluate("new Promise((done) => { let n = 0; const t0 = performance.now();"
+                           "const f = () => (++n, performance.now() - t0 < 2000 ? requestAnimationFrame(f)"
+                           " : done(n / 2)); requestAnimationFrame(f); })")
+    print(f"  the page's animation frames while the stream comes: {fps:.0f} a second")
     while not os.path.exists(stamps):
         time.sleep(0.2)
     time.sleep(1)

@@ -93,7 +93,8 @@ public:
     }
   }
 
-  void accept(const http::request<http::empty_body> &request) {
+  void accept(http::request<http::empty_body> upgrade) {
+    request = std::move(upgrade);
     handshake->async_accept(request, [self = shared_from_this()](beast::error_code error) {
       if (error) {
         return; // Beast has said why (400, 426)
@@ -297,6 +298,7 @@ private:
 
   Server &server;
   std::shared_ptr<Tally> tally;
+  http::request<http::empty_body> request; // until the handshake is answered
   std::optional<websocket::stream<tcp::socket>> handshake;
   tcp::socket socket;
   // The server's thread only.
@@ -369,7 +371,7 @@ private:
         const auto already = static_cast<const unsigned char *>(buffer.data().data());
         std::make_shared<Relay>(server, stream.release_socket(),
                                 std::vector<unsigned char>(already, already + buffer.size()))
-            ->accept(parser->get());
+            ->accept(parser->release());
       }
       return;
     case WebAnswer::file:
