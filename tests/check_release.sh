@@ -12,7 +12,7 @@ unpacked=$(mktemp -d)
 trap 'rm -rf "$unpacked"' EXIT
 
 test "$(unzip -Z1 "$1/$release.zip" | sort | tr '\n' ' ')" = \
-  "$release/README.md $release/examples/ $release/examples/ring2osc.pd $release/examples/ring2osc.scd $release/ring2osc-tap.exe $release/ring2osc.exe "
+  "$release/README.md $release/examples/ $release/examples/ring2osc-browser.html $release/examples/ring2osc.pd $release/examples/ring2osc.scd $release/ring2osc-tap.exe $release/ring2osc.exe "
 test "$(unzip -Z1 "$1/$release-simulator.zip")" = "$release/VantrelDll.dll"
 unzip -q "$1/$release.zip" -d "$unpacked"
 exe=$unpacked/$release/ring2osc.exe

@@ -150,6 +150,22 @@ TEST(Process, ALoopThatTakesNoTimePlaysOnceAndSaysSo) {
             "played once, not looped\n");
 }
 
+TEST(Process, AUtf16ScriptAndStampsThatCannotBeWrittenAreSaid) {
+  const std::string stamps = temporary_path("missing") + "/stamps";
+  BridgeRun run(std::string("\xFF\xFE"
+                            "4\0\n\0",
+                            6),
+                {{"RINGSIM_EVENTS", "-"}, {"RINGSIM_STAMPS", stamps}});
+  std::string said;
+  for (int i = 0; i < 100 && std::count(said.begin(), said.end(), '\n') < 2; ++i) {
+    std::this_thread::sleep_for(100ms);
+    said = with_lf_line_ends(read_file(run.out_path));
+  }
+  EXPECT_EQ(said, "ringsim: -: UTF-16 text; save the script as UTF-8\nringsim: cannot write " +
+                      stamps + ".partial: No such file or directory\n");
+  EXPECT_TRUE(run.process.running());
+}
+
 TEST(Process, EachThreadPlaysTheWholeScriptFile) {
   UdpReceiver receiver(7040);
   const BridgeRun run("4 gest_value=7\n", {{"RINGSIM_THREADS", "3"}});
