@@ -36,14 +36,16 @@ def resident_kib(pid):
 
 def tap(*arguments, stdout=subprocess.DEVNULL):
     process = subprocess.Popen([os.path.join(BIN, "ring2osc-tap"), "--web", str(WEB)] + list(arguments),
-                               stdout=stdout, stderr=subprocess.DEVNULL)
+                               stdout=stdout, stderr=subprocess.PIPE)
     time.sleep(0.5)
     return process
 
 
 def stop(process):
+    """The web part of the tap's summary line."""
     process.send_signal(signal.SIGINT)
-    process.wait(10)
+    summary = process.communicate(timeout=10)[1].decode()
+    return summary[summary.rfind("web: "):].strip()
 
 
 def open_relay():
@@ -116,8 +118,7 @@ def cpu_per_datagram(count):
         used = (cpu_seconds(process.pid) - before) * 1e6 / count
         got = [r[1].value // FRAME for r in relays]
         print(f"  {clients:2} relay clients: {used:6.2f} us  forwarded {received.value} of {count}; "
-              f"relay clients received {min(got, default=count)} to {max(got, default=count)}")
-        stop(process)
+              f"relay clients received {min(got, default=count)} to {max(got, default=count)} ({stop(process)})")
         for p, _ in relays + [(counter, None)]:
             p.kill()
 
@@ -136,8 +137,8 @@ def loss(seconds, browser):
     send(count, 10000)
     settle([received] + [r[1] for r in relays], count)
     got = [r[1].value // FRAME for r in relays]
-    print(f"  lost to the UDP destination: {count - received.value} of {count}; relay clients received {got}")
-    stop(process)
+    print(f"  lost to the UDP destination: {count - received.value} of {count}; relay clients received {got}"
+          f" ({stop(process)})")
     for page in pages:
         browser.call("Target.closeTarget", targetId=page)
     for p, _ in relays + [(counter, None)]:

@@ -16,6 +16,7 @@ const TRAIL = 64; // joystick positions drawn as its trail
 const GESTURES = 12; // gestures listed
 const STATUS_EVERY_MS = 500;
 const RECONNECT_MS = 1000;
+const TABLE_EVERY_MS = 100; // text that changes faster cannot be read, only laid out
 
 // One address's samples in arrival order, oldest overwritten first.
 class Series {
@@ -86,6 +87,7 @@ let lastStatus = null;
 let relayOpen = false;
 let connection = 0; // counts the relay's connections
 let seeded = 0; // the connection whose first status was taken
+let tableAt = -Infinity;
 
 function store(address, type, bits, time) {
   const e = entry(address, type);
@@ -501,7 +503,10 @@ function frame() {
   for (const plot of plots) drawPlot(plot, now, span);
   drawPad();
   drawButtons();
-  if (frozenAt === null) drawTable(now);
+  if (frozenAt === null && now - tableAt >= TABLE_EVERY_MS) {
+    tableAt = now;
+    drawTable(now);
+  }
   requestAnimationFrame(frame);
 }
 
