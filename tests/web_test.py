@@ -2,13 +2,14 @@
 """The tap's web side through real processes: the bridge on the simulated ring
 sends to the tap (RING2OSC_BRIDGE and RING2OSC_TAP run other builds, e.g.
 under Wine); a Linux WebSocket client and headless Chromium read from it.
-usage: web_test.py BRIDGE TAP [PART...]   parts: page relay rules (default all)"""
+usage: web_test.py BRIDGE TAP [PART...]   parts: page relay rules (default all, or
+RING2OSC_WEB_PARTS)"""
 import base64, os, shlex, signal, socket, struct, subprocess, sys, tempfile, threading, time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 BRIDGE = os.environ.get("RING2OSC_BRIDGE") or sys.argv[1]
 TAP = os.environ.get("RING2OSC_TAP") or sys.argv[2]
-PARTS = sys.argv[3:] or ["page", "relay", "rules"]
+PARTS = sys.argv[3:] or os.environ.get("RING2OSC_WEB_PARTS", "page relay rules").split()
 WEB, FORWARD = 7048, 7049
 failures = []
 
