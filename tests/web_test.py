@@ -84,10 +84,6 @@ class WebSocket:
         return first & 0x0F, self.file.read(size)
 
 
-def float_bits(text):
-    return struct.unpack("!I", struct.pack("!f", float(text)))[0]
-
-
 # Script lines and what the page's table then shows: the shortest decimal
 # that reads back to the same float; NaN, infinities and -0 as such.
 BEFORE = [("0 b_number=3 b_value=1", {"/b/3": "1"}),
