@@ -68,6 +68,12 @@ int recvfrom(SocketHandle handle, void *buffer, int size, int flags, sockaddr *f
 // kernel's receive buffer is asked for `bytes` (it may grant less).
 int set_receive_timeout(SocketHandle handle, std::uint32_t milliseconds);
 int set_receive_buffer(SocketHandle handle, int bytes);
+// Asks the system to count the datagrams it drops for the socket because its
+// buffer is full (Linux); -1 where it cannot tell (Windows).
+int count_dropped_datagrams(SocketHandle handle);
+// recvfrom(handle, buffer, size, 0, nullptr, nullptr) that also updates
+// `dropped` with the system's count of dropped datagrams when one comes.
+int receive_counting_drops(SocketHandle handle, void *buffer, int size, std::uint32_t &dropped);
 // From now on calls on the socket return at once instead of waiting;
 // WSAEWOULDBLOCK says there was nothing to do.
 int set_non_blocking(SocketHandle handle);

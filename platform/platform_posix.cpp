@@ -12,6 +12,7 @@
 #include <chrono>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/socket.h>
 #include <sys/time.h>
 #include <thread>
 #include <unistd.h>
@@ -287,6 +288,38 @@ int set_receive_timeout(SocketHandle handle, std::uint32_t milliseconds) {
 int set_receive_buffer(SocketHandle handle, int bytes) {
   return ::setsockopt(handle, SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes) == 0 ? 0
                                                                                 : fail_with_errno();
+}
+
+int count_dropped_datagrams(SocketHandle handle) {
+  const int on = 1;
+  return ::setsockopt(handle, SOL_SOCKET, SO_RXQ_OVFL, &on, sizeof on) == 0 ? 0
+                                                                           : fail_with_errno();
+}
+
+int receive_counting_drops(SocketHandle handle, void *buffer, int size, std::uint32_t &dropped) {
+  if (!started()) {
+    return fail(WSANOTINITIALISED);
+  }
+  if (fault_armed(FaultPoint::receive)) {
+    return fail(10050); // the network is down
+  }
+  iovec part{buffer, static_cast<std::size_t>(size)};
+  alignas(cmsghdr) unsigned char control[CMSG_SPACE(sizeof(std::uint32_t))];
+  msghdr message{};
+  message.msg_iov = &part;
+  message.msg_iovlen = 1;
+  message.msg_control = control;
+  message.msg_controllen = sizeof control;
+  const ssize_t received = ::recvmsg(handle, &message, 0);
+  if (received >= 0) {
+    // Present once the system has dropped any: its count so far.
+    for (cmsghdr *c = CMSG_FIRSTHDR(&message); c != nullptr; c = CMSG_NXTHDR(&message, c)) {
+      if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SO_RXQ_OVFL) {
+        std::memcpy(&dropped, CMSG_DATA(c), sizeof dropped);
+      }
+    }
+  }
+  return byte_count(received);
 }
 
 int set_non_blocking(SocketHandle handle) {

@@ -130,6 +130,13 @@ int set_receive_buffer(SocketHandle handle, int bytes) {
                       sizeof bytes);
 }
 
+// Winsock keeps no such count.
+int count_dropped_datagrams(SocketHandle) { return -1; }
+
+int receive_counting_drops(SocketHandle handle, void *buffer, int size, std::uint32_t &) {
+  return recvfrom(handle, buffer, size, 0, nullptr, nullptr);
+}
+
 int set_non_blocking(SocketHandle handle) {
   u_long on = 1;
   return ::ioctlsocket(native(handle), FIONBIO, &on);

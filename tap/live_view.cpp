@@ -134,6 +134,14 @@ std::string LiveView::frame(const TapStats &stats, std::int64_t now_us, int colu
                                      : seconds_ago(now_us - stats.last_arrival_us)) +
           "  output lines dropped " + std::to_string(stats.dropped_lines),
       columns));
+  std::string losses = "dropped by the system " + (stats.drops_known
+                                                       ? std::to_string(stats.system_dropped)
+                                                       : std::string("(not known here)"));
+  if (stats.web) {
+    losses += "  web clients " + std::to_string(stats.web_clients) + ", " +
+              std::to_string(stats.web_dropped) + " messages dropped for slow ones";
+  }
+  lines.push_back(fitted(losses, columns));
   lines.emplace_back();
   lines.push_back(fitted(padded("addr", 7) + padded("latest", value_width + 1) + "   msg/s " +
                              padded("min", value_width + 1) + padded("max", value_width + 1) +

@@ -3,7 +3,7 @@
 // recording what the bridge sent. Ends on Ctrl+C with a summary line.
 #include "platform/console.h"
 #include "tap/datagram_decoder.h"
-#include "tap/destination.h"
+#include "udp/destination.h"
 #include "tap/event_text.h"
 #include "tap/live_view.h"
 #include "tap/queued_output.h"
@@ -12,7 +12,7 @@
 #include "tap/status_json.h"
 #include "tap/tap_options.h"
 #include "tap/tap_stats.h"
-#include "tap/udp_listener.h"
+#include "udp/udp_listener.h"
 #include "web/web_server.h"
 
 #include <chrono>
@@ -33,27 +33,13 @@ constexpr int exit_usage = 2;
 constexpr int max_datagram = 65507;
 constexpr std::size_t console_queue_limit = std::size_t{1} << 20; // bytes
 
-// A destination that is the tap's own address would send every datagram
-// round for ever. A wildcard listener also hears its loopback addresses.
-bool loops_back(const sockaddr_in &listen, const SocketAddress &destination) {
-  if (destination.family() != AF_INET) {
-    return false;
-  }
-  sockaddr_in to{};
-  std::memcpy(&to, destination.addr(), sizeof to);
-  if (to.sin_port != listen.sin_port) {
-    return false;
-  }
-  const std::uint32_t host_to = ntohl(to.sin_addr.s_addr);
-  const bool wildcard = listen.sin_addr.s_addr == htonl(INADDR_ANY);
-  return to.sin_addr.s_addr == listen.sin_addr.s_addr ||
-         (wildcard && (host_to >> 24U == 127 || host_to == INADDR_ANY));
-}
-
-std::string summary(const TapStats &stats, bool recording, const WebCounts *web) {
+std::string summary(const TapStats &stats, bool recording) {
   std::string text = std::to_string(stats.datagrams) + " datagrams received (" +
                      std::to_string(stats.bytes) + " bytes), " + std::to_string(stats.malformed) +
-                     " malformed, " + std::to_string(stats.foreign) + " foreign";
+                     " malformed, " + std::to_string(stats.foreign) + " foreign, " +
+                     (stats.drops_known ? std::to_string(stats.system_dropped)
+                                        : std::string("unknown")) +
+                     " dropped by the system";
   for (const DestinationStats &d : stats.destinations) {
     text += "; " + d.name + ": " + std::to_string(d.forwarded) + " forwarded, " +
             std::to_string(d.failed) + " failed";
@@ -63,9 +49,9 @@ std::string summary(const TapStats &stats, bool recording, const WebCounts *web)
     text += "; recorded " + std::to_string(stats.recorded) + " lines, " +
             std::to_string(stats.record_failures) + " lost";
   }
-  if (web != nullptr) {
-    text += "; web: " + std::to_string(web->served) + " relay clients served, " +
-            std::to_string(web->dropped) + " messages dropped";
+  if (stats.web) {
+    text += "; web: " + std::to_string(stats.web_served) + " relay clients served, " +
+            std::to_string(stats.web_dropped) + " messages dropped";
   }
   return text;
 }
@@ -93,7 +79,7 @@ int run(const TapOptions &options) {
       say("--forward: " + error);
       return exit_usage;
     }
-    if (loops_back(listener.address(), destinations.back()->address())) {
+    if (listener.would_loop(destinations.back()->address())) {
       say("--forward " + forward.text() + " is the address the tap listens on: it would loop");
       return exit_usage;
     }
@@ -112,8 +98,15 @@ int run(const TapOptions &options) {
   const auto now_us = [started] {
     return std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - started).count();
   };
+  // Under the lock.
+  const auto take_web_counts = [&](const WebCounts &counts) {
+    stats.web_clients = counts.clients;
+    stats.web_served = counts.served;
+    stats.web_dropped = counts.dropped;
+  };
   // The receiving thread's own counts, for the view; under the lock.
   const auto take_destination_counts = [&] {
+    stats.system_dropped = listener.system_dropped();
     for (std::size_t i = 0; i < destinations.size(); ++i) {
       stats.destinations[i].forwarded = destinations[i]->forwarded();
       stats.destinations[i].failed = destinations[i]->failed();
@@ -123,20 +116,22 @@ int run(const TapOptions &options) {
     stats.recorded = recorder.recorded();
     stats.record_failures = recorder.lost();
   };
-
+  stats.web = options.web;
+  stats.drops_known = listener.drops_known();
   WebServer web([&] {
     const WebCounts counts = web.counts();
     const std::lock_guard<std::mutex> lock(stats_mutex);
     take_recorder_counts();
-    return status_json(
-        stats,
-        {options.listen.text(), options.record_path, counts.clients, counts.served, counts.dropped},
-        now_us());
+    take_web_counts(counts);
+    return status_json(stats, {options.listen.text(), options.record_path}, now_us());
   });
-  if (options.web &&
-      !web.start(options.web_at.host, options.web_at.port, options.web_origins, error)) {
-    say(error);
-    return exit_failure;
+  if (options.web) {
+    const WebServer::Started started =
+        web.start(options.web_at.host, options.web_at.port, options.web_origins, error);
+    if (started != WebServer::Started::ok) {
+      say(error);
+      return started == WebServer::Started::bad_host ? exit_usage : exit_failure;
+    }
   }
 
   const bool view = !options.quiet && !options.plain && platform::stdout_is_terminal() &&
@@ -149,9 +144,11 @@ int run(const TapOptions &options) {
   if (view) {
     to_stdout(LiveView::enter);
     console = std::make_unique<QueuedOutput>(console_queue_limit, to_stdout, [&] {
+      const WebCounts counts = web.counts();
       const std::lock_guard<std::mutex> lock(stats_mutex);
       const platform::TerminalSize size = platform::terminal_size();
       take_recorder_counts();
+      take_web_counts(counts);
       return live_view.frame(stats, now_us(), size.columns, size.rows);
     });
   } else if (!options.quiet) {
@@ -226,11 +223,12 @@ int run(const TapOptions &options) {
     const std::lock_guard<std::mutex> lock(stats_mutex);
     take_destination_counts();
     take_recorder_counts();
+    take_web_counts(web_counts);
     if (!recording_done) {
       // What is still queued ends with the process.
       stats.record_failures = stats.datagrams - stats.recorded;
     }
-    say(summary(stats, recorder.is_open(), options.web ? &web_counts : nullptr));
+    say(summary(stats, recorder.is_open()));
   }
   if (!finished) {
     // An output thread is stuck in a write and still uses what this owns.

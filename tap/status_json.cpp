@@ -42,7 +42,10 @@ std::string status_json(const TapStats &stats, const StatusExtras &extras, std::
   std::string json =
       "{\"listen\":" + quoted(extras.listen) + "," + field("datagrams", stats.datagrams) + "," +
       field("bytes", stats.bytes) + "," + field("malformed", stats.malformed) + "," +
-      field("foreign", stats.foreign) + ",\"since_last_us\":" +
+      field("foreign", stats.foreign) + "," +
+      (stats.drops_known ? field("system_dropped", stats.system_dropped)
+                         : std::string("\"system_dropped\":null")) +
+      ",\"since_last_us\":" +
       std::to_string(stats.last_arrival_us < 0 ? -1 : now_us - stats.last_arrival_us) +
       ",\"destinations\":[";
   for (std::size_t i = 0; i < stats.destinations.size(); ++i) {
@@ -53,8 +56,8 @@ std::string status_json(const TapStats &stats, const StatusExtras &extras, std::
   json += "],\"recording\":" + (extras.record_path.empty() ? "null" : quoted(extras.record_path)) +
           "," + field("recorded", stats.recorded) + "," +
           field("record_lost", stats.record_failures) + "," +
-          field("web_clients", extras.web_clients) + "," + field("web_served", extras.web_served) +
-          "," + field("web_dropped", extras.web_dropped) + ",\"addresses\":[";
+          field("web_clients", stats.web_clients) + "," + field("web_served", stats.web_served) +
+          "," + field("web_dropped", stats.web_dropped) + ",\"addresses\":[";
   bool first = true;
   for (int i = 0; i < bridge_address_count; ++i) {
     const AddressStats &a = stats.addresses[i];

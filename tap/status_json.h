@@ -12,9 +12,6 @@
 struct StatusExtras {
   std::string listen;
   std::string record_path; // empty: not recording
-  std::uint64_t web_clients = 0;
-  std::uint64_t web_served = 0;
-  std::uint64_t web_dropped = 0;
 };
 
 std::string status_json(const TapStats &stats, const StatusExtras &extras, std::int64_t now_us);

@@ -17,11 +17,15 @@ const char *const tap_usage =
 
 namespace {
 
-// "[HOST:]PORT", the port a decimal from 1 to 65535.
+// "[HOST:]PORT", the port a decimal from 1 to 65535; an IPv6 HOST in
+// brackets ("[::1]:8080").
 std::string parse_endpoint(const std::string &option, const std::string &text, Endpoint &out) {
   const std::size_t colon = text.rfind(':');
   const std::string port = colon == std::string::npos ? text : text.substr(colon + 1);
-  const std::string host = colon == std::string::npos ? "127.0.0.1" : text.substr(0, colon);
+  std::string host = colon == std::string::npos ? "127.0.0.1" : text.substr(0, colon);
+  if (host.size() > 2 && host.front() == '[' && host.back() == ']') {
+    host = host.substr(1, host.size() - 2);
+  }
   if (host.empty()) {
     return option + ": missing host in \"" + text + "\"";
   }

@@ -8,7 +8,11 @@
 struct Endpoint {
   std::string host;
   std::int32_t port;
-  std::string text() const { return host + ":" + std::to_string(port); }
+  // An IPv6 address in brackets, as it is written on the command line.
+  std::string text() const {
+    const bool v6 = host.find(':') != std::string::npos;
+    return (v6 ? "[" + host + "]" : host) + ":" + std::to_string(port);
+  }
 };
 
 struct TapOptions {

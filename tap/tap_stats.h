@@ -36,6 +36,12 @@ struct TapStats {
   std::uint64_t dropped_lines = 0;    // output that a slow reader cost
   std::uint64_t recorded = 0;         // lines written to the recording
   std::uint64_t record_failures = 0;  // lines the recording lost
+  bool drops_known = false;           // the system counts what it dropped
+  std::uint64_t system_dropped = 0;   // datagrams it dropped before the tap read them
+  bool web = false;                   // --web: its relay's counts follow
+  std::uint64_t web_clients = 0;
+  std::uint64_t web_served = 0;
+  std::uint64_t web_dropped = 0;      // messages dropped for clients that fell behind
   std::int64_t first_arrival_us = -1; // -1: none yet
   std::int64_t last_arrival_us = -1;
   std::vector<DestinationStats> destinations;

@@ -8,7 +8,7 @@
 #include "tap/live_view.h"
 #include "tap/recorder.h"
 #include "tap/tap_options.h"
-#include "tap/udp_listener.h"
+#include "udp/udp_listener.h"
 #include "tests/support/faults.h"
 #include "tests/support/udp_receiver.h"
 
@@ -157,6 +157,10 @@ TEST(LiveView, EveryAddressExactlyAndRatesRightWithinASecondOfAFirstArrivalAtAny
   for (const char *name : {"127.0.0.1:9000", "127.0.0.1:9001", "192.168.100.200:65535", "h:4"}) {
     stats.destinations.push_back({name, 1000000, 123456});
   }
+  stats.drops_known = stats.web = true;
+  stats.system_dropped = 7;
+  stats.web_clients = 2;
+  stats.web_dropped = 5;
   LiveView view("127.0.0.1:7040", "take.txt");
   const auto arrives = [&](const std::string &line, std::int64_t now) {
     BridgeEvent event{};
@@ -186,12 +190,15 @@ TEST(LiveView, EveryAddressExactlyAndRatesRightWithinASecondOfAFirstArrivalAtAny
     }
   }
   EXPECT_LE(widest, 132U);
-  ASSERT_EQ(lines.size(), 5U + bridge_address_count);
+  ASSERT_EQ(lines.size(), 6U + bridge_address_count);
   EXPECT_EQ(lines[1].back(), "failed"); // all four destinations on one line
   EXPECT_EQ(lines[1][lines[1].size() - 3], "h:4");
   EXPECT_EQ(lines[2][5], "115.0/s"); // in the last second: 100 gestures and 15 others
+  EXPECT_EQ(lines[3], (std::vector<std::string>{"dropped", "by", "the", "system", "7", "web",
+                                                "clients", "2,", "5", "messages", "dropped",
+                                                "for", "slow", "ones"}));
   for (int i = 0; i < bridge_address_count; ++i) {
-    EXPECT_EQ(lines[5U + static_cast<std::size_t>(i)][0], bridge_addresses[i].address);
+    EXPECT_EQ(lines[6U + static_cast<std::size_t>(i)][0], bridge_addresses[i].address);
   }
   // Latest, rate, smallest and largest; NaN shown as such and kept out of the range.
   const std::vector<std::string> rows[] = {
@@ -202,13 +209,13 @@ TEST(LiveView, EveryAddressExactlyAndRatesRightWithinASecondOfAFirstArrivalAtAny
   };
   for (const std::vector<std::string> &row : rows) {
     const int index = find_bridge_address(row[0].c_str());
-    const std::vector<std::string> &shown = lines[5U + static_cast<std::size_t>(index)];
+    const std::vector<std::string> &shown = lines[6U + static_cast<std::size_t>(index)];
     EXPECT_EQ(std::vector<std::string>(shown.begin(), shown.begin() + 5), row);
   }
   lines = screen(view.frame(stats, 11000000, 60, 20), widest);
   EXPECT_LE(widest, 60U);
   ASSERT_EQ(lines.size(), 20U);
-  EXPECT_EQ(lines.back()[0] + " " + lines.back()[3], "12 hidden:");
+  EXPECT_EQ(lines.back()[0] + " " + lines.back()[3], "13 hidden:");
 }
 
 TEST(Listener, ALastingReceiveErrorIsTriedAgainAfterAPauseNeverInASpin) {
@@ -224,7 +231,7 @@ TEST(Listener, ALastingReceiveErrorIsTriedAgainAfterAPauseNeverInASpin) {
   EXPECT_GE(std::chrono::steady_clock::now() - start, 300ms);
   EXPECT_EQ(listener.errors_in_a_row(), 3);
   UdpReceiver sender(0);
-  ASSERT_TRUE(sender.send_to(ntohs(listener.address().sin_port), {}));
+  ASSERT_TRUE(sender.send_to(listener.port(), {}));
   EXPECT_EQ(listener.receive(buffer, sizeof buffer), 0);
   EXPECT_EQ(listener.errors_in_a_row(), 0);
 }

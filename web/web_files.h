@@ -10,6 +10,7 @@ struct WebFile {
   const char *type; // its Content-Type
   const unsigned char *data;
   std::size_t size;
+  bool inline_script; // a page that is one file, its script inside it
 };
 
 // The file served at `path`, or null.

@@ -1,6 +1,7 @@
 #include "web/web_server.h"
 
 #include "platform/console.h"
+#include "web/relay_queue.h"
 #include "web/request_facts.h"
 #include "web/web_files.h"
 #include "web/web_rules.h"
@@ -15,7 +16,6 @@
 #include <atomic>
 #include <chrono>
 #include <cstring>
-#include <deque>
 #include <mutex>
 #include <optional>
 #include <thread>
@@ -34,11 +34,16 @@ constexpr std::size_t max_connections = 64; // page requests and relay clients t
 constexpr std::size_t max_client_message = std::size_t{4} * 1024;
 constexpr std::size_t client_queue_limit = std::size_t{1} << 20; // bytes, per relay client
 constexpr auto request_time = std::chrono::seconds(5);
-constexpr auto stall_limit = std::chrono::seconds(5); // one message's write, at most
+constexpr auto stall_limit = std::chrono::seconds(5); // one write, or lingering after a close
+constexpr auto accept_retry = std::chrono::milliseconds(100);
+constexpr const char *content_policy =
+    "default-src 'self'; connect-src 'self'; frame-ancestors 'none'; base-uri 'none'; "
+    "form-action 'none'";
+constexpr const char *content_policy_inline =
+    "default-src 'self'; script-src 'self' 'unsafe-inline'; connect-src 'self'; "
+    "frame-ancestors 'none'; base-uri 'none'; form-action 'none'";
 constexpr const char *busy_answer = "HTTP/1.1 503 Service Unavailable\r\nContent-Length: 0\r\n"
                                     "Connection: close\r\n\r\n";
-
-using Message = std::shared_ptr<const std::vector<unsigned char>>;
 
 // Open connections and relay clients, on the server's thread. Shared, so
 // that objects that outlive the server (released when its context goes)
@@ -58,120 +63,119 @@ struct WebServer::Server {
 
   void accept_next();
   void check_stalls();
+  void join(std::shared_ptr<Relay> relay);
   void forget(const Relay *relay);
 
   std::function<std::string()> status;
   net::io_context context{1};
   tcp::acceptor acceptor{context};
   net::steady_timer stall_timer{context};
+  net::steady_timer accept_pause{context};
   std::optional<WebRules> rules;
   std::thread thread;
   std::shared_ptr<Tally> tally = std::make_shared<Tally>();
 
   // Shared with the receiving thread.
   mutable std::mutex mutex;
-  std::vector<std::shared_ptr<Relay>> relays;
-  std::atomic<std::size_t> relay_count{0}; // relays.size(), for publish() to skip the lock
+  std::vector<std::shared_ptr<Relay>> relays; // from before the 101 until the socket closes
+  std::atomic<std::size_t> relay_count{0};    // relays.size(), for publish() to skip the lock
   std::uint64_t served = 0;
   std::uint64_t dropped = 0;
 };
 
 // One WebSocket client of the relay. Beast answers the handshake; then the
 // relay writes frames itself, everything queued for the client in one write,
-// and reads the client's frames only to answer pings and closes.
+// and reads the client's frames only to answer pings and closes. It is on the
+// server's list from before its 101 is written until its socket is closed,
+// so it gets every datagram after the handshake and its stalls are seen
+// while it closes too.
 class WebServer::Server::Relay : public std::enable_shared_from_this<Relay> {
 public:
   Relay(Server &server, tcp::socket socket, std::vector<unsigned char> already_read)
       : server(server), tally(server.tally), handshake(std::in_place, std::move(socket)),
-        socket(server.context), incoming(std::move(already_read)) {
+        socket(server.context), incoming(std::move(already_read)),
+        queue(client_queue_limit, stall_limit) {
     ++tally->relays;
   }
   ~Relay() {
     --tally->connections;
-    if (!left) {
-      --tally->relays; // the list of clients held it: it is no longer there
-    }
+    no_longer_a_client();
   }
 
   void accept(http::request<http::empty_body> upgrade) {
     request = std::move(upgrade);
+    handshake->set_option(websocket::stream_base::decorator(
+        [](websocket::response_type &response) { response.erase(http::field::server); }));
+    server.join(shared_from_this());
     handshake->async_accept(request, [self = shared_from_this()](beast::error_code error) {
       if (error) {
+        self->no_longer_a_client();
+        self->server.forget(self.get());
         return; // Beast has said why (400, 426)
       }
       self->socket = std::move(self->handshake->next_layer());
       self->handshake.reset();
       {
         const std::lock_guard<std::mutex> lock(self->server.mutex);
-        self->server.relays.push_back(self);
-        self->server.relay_count = self->server.relays.size();
+        self->queue.opened();
         ++self->server.served;
+        self->wake();
       }
       self->take_frames(0);
     });
   }
 
   // Under the server's lock, from the receiving thread.
-  void enqueue(const Message &message) {
-    if (closing) {
+  void enqueue(const RelayMessage &message) {
+    const RelayQueue::State state = queue.state();
+    if (!queue.push(message)) {
+      if (state == RelayQueue::State::open || state == RelayQueue::State::handshake) {
+        ++server.dropped;
+      }
       return;
     }
-    if (queued_bytes + message->size() > client_queue_limit) {
-      ++server.dropped;
-      return;
-    }
-    queue.push_back(message);
-    queued_bytes += message->size();
     wake();
   }
 
-  // A write that does not end, or a client that does not go after the close.
-  bool stalled(Clock::time_point now) const {
-    return (write_started && now - *write_started > stall_limit) ||
-           (closed_at && now - *closed_at > stall_limit);
+  // Under the server's lock.
+  bool stalled(Clock::time_point now) const { return queue.stalled(now); }
+  bool is_client() const {
+    return queue.state() == RelayQueue::State::open ||
+           queue.state() == RelayQueue::State::handshake;
   }
 
   void close() {
     beast::error_code ignored;
     socket.close(ignored);
-  }
-
-  // Off the list of clients and out of their count, once.
-  void leave() {
-    if (!left) {
-      left = true;
-      --tally->relays;
-      server.forget(this);
+    if (handshake) {
+      handshake->next_layer().close(ignored);
     }
   }
 
 private:
   // Under the server's lock.
   void wake() {
-    if (!writing) {
-      writing = true;
+    if (!posted && queue.ready()) {
+      posted = true;
       net::post(server.context, [self = shared_from_this()] { self->write_next(); });
     }
   }
 
-  // A control frame goes out before the messages still queued.
-  void send_control(int opcode, const unsigned char *payload, std::size_t size, bool last) {
-    finishing = finishing || last;
-    const std::lock_guard<std::mutex> lock(server.mutex);
-    append_frame_header(control, opcode, size);
-    control.insert(control.end(), payload, payload + size);
-    if (last) {
-      closing = true;
-      queue.clear();
-      queued_bytes = 0;
+  // A closing client keeps its connection slot, not its relay client's.
+  void no_longer_a_client() {
+    if (!finishing) {
+      finishing = true;
+      --tally->relays;
     }
-    wake();
   }
 
   void close_with(std::uint16_t code) {
     const unsigned char payload[2] = {static_cast<unsigned char>(code >> 8U),
                                       static_cast<unsigned char>(code & 0xFFU)};
-    send_control(ws_close, payload, sizeof payload, true);
+    no_longer_a_client();
+    const std::lock_guard<std::mutex> lock(server.mutex);
+    queue.close(payload, sizeof payload, Clock::now());
+    wake();
   }
 
   void read_more(std::size_t kept) {
@@ -180,8 +184,9 @@ private:
         net::buffer(incoming.data() + kept, read_size),
         [self = shared_from_this(), kept](beast::error_code error, std::size_t size) {
           if (error) {
-            self->leave();
+            self->no_longer_a_client();
             self->close();
+            self->server.forget(self.get());
             return;
           }
           self->take_frames(kept + size);
@@ -217,11 +222,14 @@ private:
       for (std::size_t i = 0; i < frame.payload_size; ++i) {
         payload[i] ^= frame.mask[i % 4];
       }
+      const std::lock_guard<std::mutex> lock(server.mutex);
       if (frame.opcode == ws_ping) {
-        send_control(ws_pong, payload, frame.payload_size, false);
+        queue.pong(payload, frame.payload_size);
       } else if (frame.opcode == ws_close) {
-        send_control(ws_close, payload, std::min<std::size_t>(frame.payload_size, 2), true);
+        no_longer_a_client();
+        queue.close(payload, std::min<std::size_t>(frame.payload_size, 2), Clock::now());
       }
+      wake();
     }
     if (finishing) {
       used = size; // what follows a close is not read, only the end of the connection
@@ -231,33 +239,27 @@ private:
   }
 
   void write_next() {
-    std::vector<unsigned char> control_now;
     {
       const std::lock_guard<std::mutex> lock(server.mutex);
-      const std::size_t count = std::min(queue.size(), max_batch);
-      if (count == 0 && control.empty()) {
-        writing = false;
+      posted = false;
+      if (!queue.take(batch, Clock::now())) {
         return;
       }
-      control_now.swap(control);
-      in_flight.assign(queue.begin(), queue.begin() + static_cast<std::ptrdiff_t>(count));
-      last_batch = closing;
     }
-    headers = std::move(control_now);
+    headers = std::move(batch.control);
     const std::size_t control_size = headers.size();
     std::vector<std::size_t> header_ends;
-    for (const Message &message : in_flight) {
+    for (const RelayMessage &message : batch.messages) {
       append_frame_header(headers, ws_binary, message->size());
       header_ends.push_back(headers.size());
     }
     std::vector<net::const_buffer> buffers{net::buffer(headers.data(), control_size)};
     std::size_t header_start = control_size;
-    for (std::size_t i = 0; i < in_flight.size(); ++i) {
+    for (std::size_t i = 0; i < batch.messages.size(); ++i) {
       buffers.emplace_back(headers.data() + header_start, header_ends[i] - header_start);
-      buffers.emplace_back(in_flight[i]->data(), in_flight[i]->size());
+      buffers.emplace_back(batch.messages[i]->data(), batch.messages[i]->size());
       header_start = header_ends[i];
     }
-    write_started = Clock::now();
     net::async_write(socket, buffers,
                      [self = shared_from_this()](beast::error_code error, std::size_t) {
                        self->written(error);
@@ -265,36 +267,23 @@ private:
   }
 
   void written(beast::error_code error) {
-    write_started.reset();
+    batch.messages.clear();
+    bool ended = false;
     {
       const std::lock_guard<std::mutex> lock(server.mutex);
-      if (!closing) {
-        for (const Message &message : in_flight) {
-          queued_bytes -= message->size();
-          queue.pop_front();
-        }
-      }
-      in_flight.clear();
-      if (error || last_batch) {
-        closing = true;
-        queue.clear();
-        queued_bytes = 0;
-        writing = false;
-      }
+      queue.written(!error, Clock::now());
+      ended = queue.state() == RelayQueue::State::closed;
+      wake();
     }
-    if (error || last_batch) {
-      // No longer a client; the connection ends when the other side's does.
-      closed_at = Clock::now();
-      leave();
+    if (ended) {
+      // The connection ends when the other side's does, or when it lingers.
+      no_longer_a_client();
       beast::error_code ignored;
       socket.shutdown(tcp::socket::shutdown_send, ignored);
-      return; // the client closes, or the read fails
     }
-    write_next();
   }
 
   static constexpr std::size_t read_size = std::size_t{4} * 1024;
-  static constexpr std::size_t max_batch = 1024; // messages in one write
 
   Server &server;
   std::shared_ptr<Tally> tally;
@@ -304,19 +293,12 @@ private:
   // The server's thread only.
   std::vector<unsigned char> incoming;
   std::size_t message_size = 0; // of a fragmented message so far
-  bool finishing = false;       // a close is on its way
-  bool left = false;
-  std::optional<Clock::time_point> write_started;
-  std::optional<Clock::time_point> closed_at;
-  std::vector<Message> in_flight;
+  bool finishing = false;       // a close is on its way: the client's frames are not read
+  RelayQueue::Batch batch;
   std::vector<unsigned char> headers;
-  bool last_batch = false;
   // Under the server's lock.
-  std::deque<Message> queue;
-  std::size_t queued_bytes = 0;
-  std::vector<unsigned char> control;
-  bool writing = false;
-  bool closing = false; // a close is queued: nothing more goes out
+  RelayQueue queue;
+  bool posted = false; // a write_next() is on its way
 };
 
 // An HTTP connection: requests one after another, each within the time limit,
@@ -386,14 +368,20 @@ private:
       return reply(http::status::not_found, "", "", keep);
     }
     reply(http::status::ok, file->type,
-          std::string(reinterpret_cast<const char *>(file->data), file->size), keep);
+          std::string(reinterpret_cast<const char *>(file->data), file->size), keep,
+          file->inline_script);
   }
 
-  void reply(http::status status, const char *type, std::string body, bool keep) {
+  void reply(http::status status, const char *type, std::string body, bool keep,
+             bool inline_script = false) {
     auto response = std::make_shared<http::response<http::string_body>>(status, 11);
     if (*type != '\0') {
       response->set(http::field::content_type, type);
     }
+    // Only the tap's own files and its own relay; never inside another page.
+    response->set("Content-Security-Policy",
+                  inline_script ? content_policy_inline : content_policy);
+    response->set("X-Frame-Options", "DENY");
     response->set(http::field::cache_control, "no-store");
     response->set("X-Content-Type-Options", "nosniff");
     if (status == http::status::method_not_allowed) {
@@ -428,40 +416,56 @@ void WebServer::Server::accept_next() {
     if (error == net::error::operation_aborted) {
       return;
     }
-    if (!error) {
-      if (tally->connections >= max_connections) {
-        auto kept = std::make_shared<tcp::socket>(std::move(socket));
-        net::async_write(*kept, net::buffer(busy_answer, std::strlen(busy_answer)),
-                         [kept](beast::error_code, std::size_t) {});
-      } else {
-        std::make_shared<Connection>(*this, std::move(socket))->read();
-      }
+    if (error) {
+      // Out of descriptors, say: trying again at once would only spin.
+      accept_pause.expires_after(accept_retry);
+      accept_pause.async_wait([this](beast::error_code waited) {
+        if (!waited) {
+          accept_next();
+        }
+      });
+      return;
+    }
+    if (tally->connections >= max_connections) {
+      auto kept = std::make_shared<tcp::socket>(std::move(socket));
+      net::async_write(*kept, net::buffer(busy_answer, std::strlen(busy_answer)),
+                       [kept](beast::error_code, std::size_t) {});
+    } else {
+      std::make_shared<Connection>(*this, std::move(socket))->read();
     }
     accept_next();
   });
 }
 
-// A client that has not taken a single message for seconds is closed: its
-// queue would only hold memory.
+// A client that has not taken a write for seconds, or that lingers after its
+// close, is closed: its queue and its connection slot would only be held.
 void WebServer::Server::check_stalls() {
   stall_timer.expires_after(std::chrono::seconds(1));
   stall_timer.async_wait([this](beast::error_code error) {
     if (error) {
       return;
     }
-    std::vector<std::shared_ptr<Relay>> all;
+    std::vector<std::shared_ptr<Relay>> stalled;
     {
+      const Clock::time_point now = Clock::now();
       const std::lock_guard<std::mutex> lock(mutex);
-      all = relays;
-    }
-    const Clock::time_point now = Clock::now();
-    for (const std::shared_ptr<Relay> &relay : all) {
-      if (relay->stalled(now)) {
-        relay->close();
+      for (const std::shared_ptr<Relay> &relay : relays) {
+        if (relay->stalled(now)) {
+          stalled.push_back(relay);
+        }
       }
+    }
+    for (const std::shared_ptr<Relay> &relay : stalled) {
+      relay->close();
     }
     check_stalls();
   });
+}
+
+void WebServer::Server::join(std::shared_ptr<Relay> relay) {
+  const std::lock_guard<std::mutex> lock(mutex);
+  relays.push_back(std::move(relay));
+  relay_count = relays.size();
 }
 
 void WebServer::Server::forget(const Relay *relay) {
@@ -488,15 +492,15 @@ WebServer::~WebServer() {
 #endif
 }
 
-bool WebServer::start(const std::string &host, int port, const std::vector<std::string> &origins,
-                      std::string &error) {
+WebServer::Started WebServer::start(const std::string &host, int port,
+                                    const std::vector<std::string> &origins, std::string &error) {
   beast::error_code failure;
   tcp::resolver resolver(server->context);
   const auto found = resolver.resolve(
       host, std::to_string(port), tcp::resolver::numeric_service | tcp::resolver::passive, failure);
   if (failure || found.empty()) {
     error = "--web: cannot resolve \"" + host + "\": " + failure.message();
-    return false;
+    return Started::bad_host;
   }
   const tcp::endpoint endpoint = *found.begin();
   tcp::acceptor &acceptor = server->acceptor;
@@ -515,20 +519,20 @@ bool WebServer::start(const std::string &host, int port, const std::vector<std::
   }
   if (failure) {
     error = "--web " + host + ":" + std::to_string(port) + ": " + failure.message();
-    return false;
+    return Started::failed;
   }
   server->rules.emplace(port, origins);
   server->accept_next();
   server->check_stalls();
   server->thread = platform::start_thread([this] { server->context.run(); });
-  return true;
+  return Started::ok;
 }
 
 void WebServer::publish(const unsigned char *bytes, std::size_t size) {
   if (server->relay_count == 0) {
     return;
   }
-  const Message message = std::make_shared<const std::vector<unsigned char>>(bytes, bytes + size);
+  const RelayMessage message = std::make_shared<const std::vector<unsigned char>>(bytes, bytes + size);
   const std::lock_guard<std::mutex> lock(server->mutex);
   for (const std::shared_ptr<Server::Relay> &relay : server->relays) {
     relay->enqueue(message);
@@ -537,7 +541,10 @@ void WebServer::publish(const unsigned char *bytes, std::size_t size) {
 
 WebCounts WebServer::counts() const {
   const std::lock_guard<std::mutex> lock(server->mutex);
-  return {server->relays.size(), server->served, server->dropped};
+  const auto clients = std::count_if(
+      server->relays.begin(), server->relays.end(),
+      [](const std::shared_ptr<Server::Relay> &relay) { return relay->is_client(); });
+  return {static_cast<std::uint64_t>(clients), server->served, server->dropped};
 }
 
 void WebServer::stop() {

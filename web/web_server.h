@@ -27,10 +27,11 @@ public:
   WebServer(const WebServer &) = delete;
   WebServer &operator=(const WebServer &) = delete;
 
-  // Listens on HOST:PORT and starts serving; false with `error` said.
-  // `origins` are those a relay client may also come from.
-  bool start(const std::string &host, int port, const std::vector<std::string> &origins,
-             std::string &error);
+  enum class Started { ok, bad_host, failed };
+  // Listens on HOST:PORT and starts serving; anything but ok with `error`
+  // said. `origins` are those a relay client may also come from.
+  Started start(const std::string &host, int port, const std::vector<std::string> &origins,
+                std::string &error);
   // From the receiving thread: one binary message to every relay client.
   void publish(const unsigned char *bytes, std::size_t size);
   WebCounts counts() const;

@@ -1,6 +1,4 @@
-#include "tap/udp_listener.h"
-
-#include "udp/udp.h"
+#include "udp/udp_listener.h"
 
 #include <cstring>
 
@@ -45,11 +43,31 @@ UdpListener::Bound UdpListener::bind_to(const std::string &host, std::int32_t po
   platform::getsockname(handle, reinterpret_cast<sockaddr *>(&local), &length);
   platform::set_receive_timeout(handle, receive_timeout_ms);
   platform::set_receive_buffer(handle, receive_buffer_bytes);
+  counts_drops = platform::count_dropped_datagrams(handle) == 0;
   return Bound::ok;
 }
 
+std::int32_t UdpListener::port() const { return ntohs(local.sin_port); }
+
+bool UdpListener::would_loop(const SocketAddress &destination) const {
+  if (destination.family() != AF_INET) {
+    return false;
+  }
+  sockaddr_in to{};
+  std::memcpy(&to, destination.addr(), sizeof to);
+  if (to.sin_port != local.sin_port) {
+    return false;
+  }
+  const std::uint32_t host_to = ntohl(to.sin_addr.s_addr);
+  const bool wildcard = local.sin_addr.s_addr == htonl(INADDR_ANY);
+  return to.sin_addr.s_addr == local.sin_addr.s_addr ||
+         (wildcard && (host_to >> 24U == 127 || host_to == INADDR_ANY));
+}
+
 int UdpListener::receive(unsigned char *buffer, int size) {
-  const int received = platform::recvfrom(handle, buffer, size, 0, nullptr, nullptr);
+  const int received = counts_drops
+                           ? platform::receive_counting_drops(handle, buffer, size, dropped)
+                           : platform::recvfrom(handle, buffer, size, 0, nullptr, nullptr);
   if (received >= 0) {
     failing = 0;
     errors = 0;

@@ -1,8 +1,11 @@
-// The tap's receiving socket: bound to one IPv4 address and port, with a
-// receive that returns every so often so the caller can notice Ctrl+C.
+// A receiving UDP socket: bound to one IPv4 address and port, with a
+// receive that returns every so often so the caller can notice Ctrl+C, and
+// the system's count of the datagrams it dropped before they were read
+// where the system keeps one (Linux).
 #pragma once
 
 #include "platform/platform.h"
+#include "udp/udp.h"
 #include "udp/winsock_session.h"
 
 #include <cstdint>
@@ -30,8 +33,16 @@ public:
   // Errors in a row: 10 or more have lasted a second.
   int errors_in_a_row() const { return errors; }
 
-  // The bound IPv4 address and port, in network byte order.
-  const sockaddr_in &address() const { return local; }
+  // The bound port (the one the system chose for port 0).
+  std::int32_t port() const;
+  // Whether sending to `destination` would reach this socket: a wildcard
+  // listener also hears its loopback addresses.
+  bool would_loop(const SocketAddress &destination) const;
+
+  // Datagrams the system dropped for a full buffer; known() false where the
+  // system cannot tell.
+  bool drops_known() const { return counts_drops; }
+  std::uint32_t system_dropped() const { return dropped; }
 
 private:
   WinsockSession winsock;
@@ -39,4 +50,6 @@ private:
   sockaddr_in local{};
   int failing = 0;
   int errors = 0;
+  bool counts_drops = false;
+  std::uint32_t dropped = 0;
 };

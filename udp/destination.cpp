@@ -1,4 +1,4 @@
-#include "tap/destination.h"
+#include "udp/destination.h"
 
 bool Destination::open(const std::string &host, std::int32_t port, std::string &error) {
   if (!socket.connect_to(host, port, UdpTransport::family_ipv4)) {
