@@ -2,14 +2,14 @@
 """The tap's web side through real processes: the bridge on the simulated ring
 sends to the tap (RING2OSC_BRIDGE and RING2OSC_TAP run other builds, e.g.
 under Wine); a Linux WebSocket client and headless Chromium read from it.
-usage: web_test.py BRIDGE TAP [PART...]   parts: page relay rules (default all, or
-RING2OSC_WEB_PARTS)"""
-import base64, os, shlex, signal, socket, struct, subprocess, sys, tempfile, threading, time
+usage: web_test.py BRIDGE TAP [PART...]   parts: page relay rules hostile (default all,
+or RING2OSC_WEB_PARTS)"""
+import base64, os, re, shlex, signal, socket, struct, subprocess, sys, tempfile, threading, time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 BRIDGE = os.environ.get("RING2OSC_BRIDGE") or sys.argv[1]
 TAP = os.environ.get("RING2OSC_TAP") or sys.argv[2]
-PARTS = sys.argv[3:] or os.environ.get("RING2OSC_WEB_PARTS", "page relay rules").split()
+PARTS = sys.argv[3:] or os.environ.get("RING2OSC_WEB_PARTS", "page relay rules hostile").split()
 WEB, FORWARD = 7048, 7049
 failures = []
 
@@ -21,13 +21,22 @@ def check(fact, what):
 
 
 class Tap:
-    def __init__(self, *arguments):
+    def __init__(self, *arguments, limit=()):
         self.output = tempfile.TemporaryFile()
-        self.process = subprocess.Popen(shlex.split(TAP) + ["--quiet", "--web", str(WEB)] + list(arguments),
+        self.process = subprocess.Popen(list(limit) + shlex.split(TAP) + ["--quiet", "--web", str(WEB)] + list(arguments),
                                         stdout=self.output, stderr=subprocess.STDOUT)
         deadline = time.time() + 30
         while time.time() < deadline and http(b"GET /status HTTP/1.1\r\nHost: localhost:%d\r\n\r\n" % WEB) != 200:
             time.sleep(0.1)
+
+    def status(self, field):
+        """A line of /proc/PID/status, or the CPU seconds so far for "cpu"."""
+        if field == "cpu":
+            values = open(f"/proc/{self.process.pid}/stat").read().rsplit(")", 1)[1].split()
+            return (int(values[11]) + int(values[12])) / os.sysconf("SC_CLK_TCK")
+        for line in open(f"/proc/{self.process.pid}/status"):
+            if line.startswith(field + ":"):
+                return int(line.split()[1])
 
     def summary(self):
         self.process.send_signal(signal.SIGINT)
@@ -66,9 +75,10 @@ class WebSocket:
                   f"Connection: Upgrade\r\nSec-WebSocket-Key: {key}\r\nSec-WebSocket-Version: 13\r\n"
         self.socket.sendall((headers + (f"Origin: {origin}\r\n" if origin else "") + "\r\n").encode())
         self.file = self.socket.makefile("rb")
-        self.status = int(self.file.readline().split()[1])
-        while self.file.readline() not in (b"\r\n", b""):
-            pass
+        self.head = [self.file.readline()]
+        self.status = int(self.head[0].split()[1])
+        while self.head[-1] not in (b"\r\n", b""):
+            self.head.append(self.file.readline())
 
     def send(self, opcode, payload):
         mask = os.urandom(4)
@@ -201,6 +211,78 @@ def part_rules():
     check(client.receive()[1][:2] == struct.pack("!H", 1009), "5,000 bytes: closed with 1009")
     clients = [WebSocket() for _ in range(32)]
     check(all(c.status == 101 for c in clients) and WebSocket().status == 503, "32 relay clients, the 33rd: 503")
+    tap.summary()
+
+
+def part_hostile():
+    """Clients no browser makes: each promise holds against them."""
+    tap = Tap()
+    sender = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+    with socket.create_connection(("127.0.0.1", WEB), timeout=10) as s:
+        s.sendall(b"GET / HTTP/1.1\r\nHost: localhost:%d\r\n\r\n" % WEB)
+        head = s.recv(65536).split(b"\r\n\r\n")[0].lower()
+    check(b"content-security-policy: default-src 'self'; connect-src 'self'; frame-ancestors 'none'" in head,
+          "the page forbids other sources and framing")
+    answers = [head, b"".join(WebSocket().head).lower(), b"".join(WebSocket(host="x:1").head).lower()]
+    check(all(b"beast" not in a for a in answers), "no answer names the server's library")
+    missed = 0
+    for n in range(50):
+        client = WebSocket()
+        sender.sendto(struct.pack("!I", n), ("127.0.0.1", 7040))
+        missed += client.receive() != (2, struct.pack("!I", n))
+        client.file.close()
+        client.socket.close()
+    time.sleep(0.5)  # their slots free
+    check(missed == 0, f"a datagram right after the 101 reaches the client ({missed} of 50 missed)")
+    descriptors = len(os.listdir(f"/proc/{tap.process.pid}/fd"))
+    lingering = [WebSocket() for _ in range(32)]
+    for client in lingering:
+        client.send(0x8, struct.pack("!H", 1000))
+    closed = all(c.receive()[0] == 0x8 for c in lingering)
+    deadline = time.time() + 12
+    while time.time() < deadline and len(os.listdir(f"/proc/{tap.process.pid}/fd")) > descriptors:
+        time.sleep(0.2)
+    check(closed and len(os.listdir(f"/proc/{tap.process.pid}/fd")) == descriptors,
+          "32 clients that close and hold their sockets are let go within seconds")
+    # Pings never read, and empty datagrams for clients that never read.
+    resident = tap.status("VmRSS")
+    flooder, idle = WebSocket(), [WebSocket() for _ in range(8)]
+    for c in [flooder] + idle:
+        c.socket.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 4096)
+    ping = bytes([0x89, 0x80 | 125]) + bytes(4) + bytes(125)
+    flooder.socket.settimeout(0.01)
+    for n in range(40000):
+        if n % 10 == 0:
+            sender.sendto(b"", ("127.0.0.1", 7040))
+        try:
+            flooder.socket.sendall(ping * 10)
+        except OSError:
+            pass
+    time.sleep(1)
+    grown = (tap.status("VmRSS") - resident) / 1024
+    check(grown < 64, f"a ping flood and empty datagrams for 9 clients that never read: {grown:.0f} MiB more")
+    summary = tap.summary()
+    check(" 0 dropped by the system" in summary or "unknown dropped" in summary, summary.strip())
+    # Datagrams the system drops while the tap cannot read are counted.
+    tap = Tap()
+    os.kill(tap.process.pid, signal.SIGSTOP)
+    for n in range(4000):
+        sender.sendto(bytes(1400), ("127.0.0.1", 7040))
+    os.kill(tap.process.pid, signal.SIGCONT)
+    time.sleep(1)
+    summary = tap.summary()
+    received, dropped = (int(re.search(r"(\d+) " + what, summary).group(1))
+                         for what in ("datagrams received", "dropped by the system"))
+    check(dropped > 0 and received + dropped == 4000, f"stopped: {received} received and {dropped} dropped by the system of 4000")
+    # Out of descriptors: accepting is tried again after a pause, not in a spin.
+    tap = Tap(limit=["prlimit", "--nofile=40"])
+    held = [socket.create_connection(("127.0.0.1", WEB)) for _ in range(60)]
+    before = tap.status("cpu")
+    time.sleep(2)
+    spent = tap.status("cpu") - before
+    check(spent < 0.5, f"out of descriptors for 2 s with 60 connections waiting: {spent:.2f} s of CPU")
+    for h in held:
+        h.close()
     tap.summary()
 
 

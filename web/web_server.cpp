@@ -105,7 +105,10 @@ public:
   void accept(http::request<http::empty_body> upgrade) {
     request = std::move(upgrade);
     handshake->set_option(websocket::stream_base::decorator(
-        [](websocket::response_type &response) { response.erase(http::field::server); }));
+        // Beast names itself where no server is named.
+        [](websocket::response_type &response) {
+          response.set(http::field::server, "ring2osc-tap");
+        }));
     server.join(shared_from_this());
     handshake->async_accept(request, [self = shared_from_this()](beast::error_code error) {
       if (error) {
@@ -532,7 +535,8 @@ void WebServer::publish(const unsigned char *bytes, std::size_t size) {
   if (server->relay_count == 0) {
     return;
   }
-  const RelayMessage message = std::make_shared<const std::vector<unsigned char>>(bytes, bytes + size);
+  const RelayMessage message =
+      std::make_shared<const std::vector<unsigned char>>(bytes, bytes + size);
   const std::lock_guard<std::mutex> lock(server->mutex);
   for (const std::shared_ptr<Server::Relay> &relay : server->relays) {
     relay->enqueue(message);
@@ -541,9 +545,9 @@ void WebServer::publish(const unsigned char *bytes, std::size_t size) {
 
 WebCounts WebServer::counts() const {
   const std::lock_guard<std::mutex> lock(server->mutex);
-  const auto clients = std::count_if(
-      server->relays.begin(), server->relays.end(),
-      [](const std::shared_ptr<Server::Relay> &relay) { return relay->is_client(); });
+  const auto clients =
+      std::count_if(server->relays.begin(), server->relays.end(),
+                    [](const std::shared_ptr<Server::Relay> &relay) { return relay->is_client(); });
   return {static_cast<std::uint64_t>(clients), server->served, server->dropped};
 }
 
