@@ -138,7 +138,7 @@ std::string LiveView::frame(const TapStats &stats, std::int64_t now_us, int colu
                                                        ? std::to_string(stats.system_dropped)
                                                        : std::string("(not known here)"));
   if (stats.web) {
-    losses += "  web clients " + std::to_string(stats.web_clients) + ", " +
+    losses += "  page " + web_page + " web clients " + std::to_string(stats.web_clients) + ", " +
               std::to_string(stats.web_dropped) + " messages dropped for slow ones";
   }
   lines.push_back(fitted(losses, columns));

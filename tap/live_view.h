@@ -10,8 +10,10 @@
 
 class LiveView {
 public:
-  LiveView(std::string listen, std::string record_path)
-      : listen(std::move(listen)), record_path(std::move(record_path)) {}
+  // `web_page`: the monitor page's address, empty without --web.
+  LiveView(std::string listen, std::string record_path, std::string web_page = {})
+      : listen(std::move(listen)), record_path(std::move(record_path)),
+        web_page(std::move(web_page)) {}
   LiveView(const LiveView &) = delete;
   LiveView &operator=(const LiveView &) = delete;
 
@@ -35,5 +37,6 @@ private:
 
   std::string listen;
   std::string record_path;
+  std::string web_page;
   std::deque<Sample> samples;
 };

@@ -136,7 +136,8 @@ int run(const TapOptions &options) {
 
   const bool view = !options.quiet && !options.plain && platform::stdout_is_terminal() &&
                     platform::prepare_terminal();
-  LiveView live_view(options.listen.text(), options.record_path);
+  LiveView live_view(options.listen.text(), options.record_path,
+                     options.web ? "http://" + options.web_at.text() + "/" : std::string());
   std::unique_ptr<QueuedOutput> console;
   const auto to_stdout = [](const std::string &text) {
     platform::write_stdout(text.data(), text.size());

@@ -161,7 +161,7 @@ TEST(LiveView, EveryAddressExactlyAndRatesRightWithinASecondOfAFirstArrivalAtAny
   stats.system_dropped = 7;
   stats.web_clients = 2;
   stats.web_dropped = 5;
-  LiveView view("127.0.0.1:7040", "take.txt");
+  LiveView view("127.0.0.1:7040", "take.txt", "http://[::1]:8080/");
   const auto arrives = [&](const std::string &line, std::int64_t now) {
     BridgeEvent event{};
     decode(datagram_of(line), event);
@@ -194,7 +194,8 @@ TEST(LiveView, EveryAddressExactlyAndRatesRightWithinASecondOfAFirstArrivalAtAny
   EXPECT_EQ(lines[1].back(), "failed"); // all four destinations on one line
   EXPECT_EQ(lines[1][lines[1].size() - 3], "h:4");
   EXPECT_EQ(lines[2][5], "115.0/s"); // in the last second: 100 gestures and 15 others
-  EXPECT_EQ(lines[3], (std::vector<std::string>{"dropped", "by", "the", "system", "7", "web",
+  EXPECT_EQ(lines[3], (std::vector<std::string>{"dropped", "by", "the", "system", "7", "page",
+                                                "http://[::1]:8080/", "web",
                                                 "clients", "2,", "5", "messages", "dropped",
                                                 "for", "slow", "ones"}));
   for (int i = 0; i < bridge_address_count; ++i) {

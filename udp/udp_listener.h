@@ -39,8 +39,9 @@ public:
   // listener also hears its loopback addresses.
   bool would_loop(const SocketAddress &destination) const;
 
-  // Datagrams the system dropped for a full buffer; known() false where the
-  // system cannot tell.
+  // Datagrams the system dropped for a full buffer, as of the latest one
+  // received (the system hands its count on with each datagram, so drops show
+  // with the next one to arrive); drops_known() false where it cannot tell.
   bool drops_known() const { return counts_drops; }
   std::uint32_t system_dropped() const { return dropped; }
 

@@ -521,7 +521,12 @@ WebServer::Started WebServer::start(const std::string &host, int port,
     acceptor.listen(net::socket_base::max_listen_connections, failure);
   }
   if (failure) {
-    error = "--web " + host + ":" + std::to_string(port) + ": " + failure.message();
+    const bool v6 = host.find(':') != std::string::npos;
+    const std::string where =
+        "--web " + (v6 ? "[" + host + "]" : host) + ":" + std::to_string(port);
+    error = failure == net::error::address_in_use
+                ? where + " is already in use by another program"
+                : where + ": " + failure.message();
     return Started::failed;
   }
   server->rules.emplace(port, origins);

@@ -1,6 +1,7 @@
 // The tap's monitor page. Datagrams come over the relay (one OSC packet per
-// binary WebSocket message) and are only stored as they arrive; everything is
-// drawn once per animation frame, so a fast stream never builds a backlog.
+// binary WebSocket message) and are only stored as they arrive; the plots, the
+// pad and the lamps are drawn once per animation frame and the table ten times
+// a second, so a fast stream never builds a backlog.
 // The tap's counts, and the latest value of every address for a page opened
 // mid-stream, come from /status.
 "use strict";
@@ -215,6 +216,8 @@ function showStatus(status, previous) {
   set("bytes", number(status.bytes));
   set("malformed", number(status.malformed));
   set("foreign", number(status.foreign));
+  // Null where the system cannot tell (Windows).
+  set("system-dropped", status.system_dropped === null ? "unknown" : number(status.system_dropped));
   if (previous) {
     const seconds = (status.receivedAt - previous.receivedAt) / 1000;
     set("rate", `${((status.datagrams - previous.datagrams) / seconds).toFixed(1)}/s`);
