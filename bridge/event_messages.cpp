@@ -1,5 +1,7 @@
 #include "bridge/event_messages.h"
 
+#include "ring/ring_vocabulary.h"
+
 namespace {
 
 // One function per kind, so that only one kind's messages are on the SDK
@@ -64,22 +66,22 @@ void add_gyroscope(const RingEvent &event, OscPacketWriter &pkt) {
 
 void add_event_messages(const RingEvent &event, OscPacketWriter &pkt) {
   switch (event.kind) {
-  case 0:
+  case event_kind::button:
     add_button(event, pkt);
     break;
-  case 1:
+  case event_kind::acceleration:
     add_acceleration(event, pkt);
     break;
-  case 2:
+  case event_kind::rotation:
     add_rotation(event, pkt);
     break;
-  case 3:
+  case event_kind::joystick:
     add_joystick(event, pkt);
     break;
-  case 4:
+  case event_kind::gesture:
     add_gesture(event, pkt);
     break;
-  case 9:
+  case event_kind::gyroscope:
     add_gyroscope(event, pkt);
     break;
   default:

@@ -2,6 +2,7 @@
 
 #include "bridge/event_messages.h"
 #include "osc/osc_packet.h"
+#include "ring/ring_vocabulary.h"
 #include "udp/udp.h"
 
 namespace {
@@ -11,7 +12,6 @@ namespace {
 static_assert(sizeof(UdpTransport) + sizeof(OscPacketWriter) + 3 * sizeof(OscMessage) <= 2048,
               "one event's objects must fit in 2 KiB of stack");
 
-constexpr std::int32_t subscribe_kind = 11;
 constexpr std::int32_t subscription_codes[] = {2, 3, 4, 1, 10, 5, 6};
 
 void subscribe_first_ring() {
@@ -29,10 +29,10 @@ void subscribe_first_ring() {
 // failed event leaves nothing behind for the next one.
 void send_event(const RingEvent &event) {
   UdpTransport sok;
-  sok.connect_to(destination_host, destination_port, UdpTransport::family_ipv4);
+  sok.connect_to(bridge_host, bridge_port, UdpTransport::family_ipv4);
   OscPacketWriter pkt;
   pkt.open_bundle(OscTimeTag::immediate());
-  if (event.kind == subscribe_kind) {
+  if (event.kind == event_kind::ring_connected) {
     subscribe_first_ring();
   } else {
     add_event_messages(event, pkt);

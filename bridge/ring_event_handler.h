@@ -2,12 +2,6 @@
 
 #include "bridge/ring_sdk.h"
 
-#include <cstdint>
-
-// Where every event's bundle goes.
-constexpr const char *destination_host = "localhost";
-constexpr std::int32_t destination_port = 7040;
-
 // Called by the ring SDK once per event, on the SDK's thread: sends the
 // event as one OSC bundle in one datagram and, on kind 11, subscribes ring 0.
 // Never throws and keeps no state between calls.

@@ -1,6 +1,6 @@
 #include "ringsim/script_parser.h"
 
-#include "bridge/bridge_addresses.h"
+#include "ring/bridge_addresses.h"
 
 #include <cerrno>
 #include <cmath>

@@ -15,6 +15,7 @@
 // It writes to standard error only about its own input.
 #include "bridge/ring_sdk.h"
 #include "platform/precise_sleep.h"
+#include "ring/ring_vocabulary.h"
 #include "ringsim/demo_stream.h"
 #include "ringsim/pacing.h"
 #include "ringsim/script_reader.h"
@@ -328,7 +329,7 @@ private:
 
 void play_demo(RingEventCallback handler, bool first_thread) {
   RingEvent connected{};
-  connected.kind = 11;
+  connected.kind = event_kind::ring_connected;
   handler(connected);
   const std::int32_t rings = Simulator::get().settings().rings;
   if (rings < 1 && first_thread) {

@@ -2,7 +2,7 @@
 // as its messages tell, and which of the bridge's addresses it holds.
 #pragma once
 
-#include "bridge/bridge_addresses.h"
+#include "ring/bridge_addresses.h"
 
 #include <cstdint>
 

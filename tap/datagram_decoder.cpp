@@ -3,6 +3,7 @@
 #include "bridge/event_messages.h"
 #include "osc/osc_packet.h"
 #include "osc/osc_reader.h"
+#include "ring/ring_vocabulary.h"
 
 #include <cstdint>
 #include <cstring>
@@ -20,7 +21,7 @@ bool read_bridge_event(const unsigned char *at, std::size_t size, BridgeEvent &o
     return false;
   }
   BridgeEvent e{};
-  e.event.kind = -1;
+  e.event.kind = event_kind::empty;
   const unsigned char *element = nullptr;
   std::size_t element_size = 0;
   while (bundle.next(element, element_size)) {
@@ -36,7 +37,7 @@ bool read_bridge_event(const unsigned char *at, std::size_t size, BridgeEvent &o
     if (e.address_count == 0) {
       e.first_address = index;
       e.event.kind = bridge_addresses[index].kind;
-      if (e.event.kind == 0) {
+      if (e.event.kind == event_kind::button) {
         e.event.b_number = static_cast<float>(index - first_button_address);
       }
     } else if (index != e.first_address + e.address_count ||

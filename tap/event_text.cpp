@@ -1,5 +1,7 @@
 #include "tap/event_text.h"
 
+#include "ring/ring_vocabulary.h"
+
 #include <charconv>
 #include <cinttypes>
 #include <cstdio>
@@ -41,7 +43,7 @@ std::string plain_lines(std::int64_t microseconds, const BridgeEvent &e) {
 
 std::string script_line(const BridgeEvent &e) {
   std::string line = std::to_string(e.event.kind);
-  if (e.event.kind == 0) {
+  if (e.event.kind == event_kind::button) {
     line += " b_number=" + std::to_string(e.first_address - first_button_address);
   }
   for (int i = 0; i < e.address_count; ++i) {

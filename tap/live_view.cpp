@@ -134,9 +134,9 @@ std::string LiveView::frame(const TapStats &stats, std::int64_t now_us, int colu
                                      : seconds_ago(now_us - stats.last_arrival_us)) +
           "  output lines dropped " + std::to_string(stats.dropped_lines),
       columns));
-  std::string losses = "dropped by the system " + (stats.drops_known
-                                                       ? std::to_string(stats.system_dropped)
-                                                       : std::string("(not known here)"));
+  std::string losses =
+      "dropped by the system " +
+      (stats.drops_known ? std::to_string(stats.system_dropped) : std::string("(not known here)"));
   if (stats.web) {
     losses += "  page " + web_page + " web clients " + std::to_string(stats.web_clients) + ", " +
               std::to_string(stats.web_dropped) + " messages dropped for slow ones";

@@ -3,7 +3,6 @@
 // recording what the bridge sent. Ends on Ctrl+C with a summary line.
 #include "platform/console.h"
 #include "tap/datagram_decoder.h"
-#include "udp/destination.h"
 #include "tap/event_text.h"
 #include "tap/live_view.h"
 #include "tap/queued_output.h"
@@ -12,6 +11,7 @@
 #include "tap/status_json.h"
 #include "tap/tap_options.h"
 #include "tap/tap_stats.h"
+#include "udp/destination.h"
 #include "udp/udp_listener.h"
 #include "web/web_server.h"
 
@@ -34,12 +34,12 @@ constexpr int max_datagram = 65507;
 constexpr std::size_t console_queue_limit = std::size_t{1} << 20; // bytes
 
 std::string summary(const TapStats &stats, bool recording) {
-  std::string text = std::to_string(stats.datagrams) + " datagrams received (" +
-                     std::to_string(stats.bytes) + " bytes), " + std::to_string(stats.malformed) +
-                     " malformed, " + std::to_string(stats.foreign) + " foreign, " +
-                     (stats.drops_known ? std::to_string(stats.system_dropped)
-                                        : std::string("unknown")) +
-                     " dropped by the system";
+  std::string text =
+      std::to_string(stats.datagrams) + " datagrams received (" + std::to_string(stats.bytes) +
+      " bytes), " + std::to_string(stats.malformed) + " malformed, " +
+      std::to_string(stats.foreign) + " foreign, " +
+      (stats.drops_known ? std::to_string(stats.system_dropped) : std::string("unknown")) +
+      " dropped by the system";
   for (const DestinationStats &d : stats.destinations) {
     text += "; " + d.name + ": " + std::to_string(d.forwarded) + " forwarded, " +
             std::to_string(d.failed) + " failed";

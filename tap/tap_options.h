@@ -1,6 +1,8 @@
 // ring2osc-tap's command line.
 #pragma once
 
+#include "ring/ring_vocabulary.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -19,7 +21,7 @@ struct TapOptions {
   static constexpr std::size_t max_forwards = 16;
   static constexpr std::size_t max_web_origins = 16;
 
-  Endpoint listen{"127.0.0.1", 7040};
+  Endpoint listen{"127.0.0.1", bridge_port};
   std::vector<Endpoint> forwards;
   bool plain = false;
   bool quiet = false;

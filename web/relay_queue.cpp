@@ -111,8 +111,7 @@ bool RelayQueue::ready() const {
   if (writing || state_ == State::handshake || state_ == State::closed) {
     return false;
   }
-  return !pending_pong.empty() || !close_frame.empty() ||
-         (state_ == State::open && !queue.empty());
+  return !pending_pong.empty() || !close_frame.empty() || (state_ == State::open && !queue.empty());
 }
 
 void RelayQueue::end(Clock::time_point now) {

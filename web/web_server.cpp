@@ -524,9 +524,8 @@ WebServer::Started WebServer::start(const std::string &host, int port,
     const bool v6 = host.find(':') != std::string::npos;
     const std::string where =
         "--web " + (v6 ? "[" + host + "]" : host) + ":" + std::to_string(port);
-    error = failure == net::error::address_in_use
-                ? where + " is already in use by another program"
-                : where + ": " + failure.message();
+    error = failure == net::error::address_in_use ? where + " is already in use by another program"
+                                                  : where + ": " + failure.message();
     return Started::failed;
   }
   server->rules.emplace(port, origins);

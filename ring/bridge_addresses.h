@@ -3,8 +3,9 @@
 // argument's OSC type, in the order a person reads them (buttons,
 // acceleration, rotation, joystick, gesture, gyroscope). The tap reads the
 // bridge's datagrams back with it and the simulated ring takes its script's
-// field names from it. The encoder (event_messages.cpp) writes the same
-// messages out by hand, for speed; a test holds the two together.
+// field names from it. The encoder writes the same
+// messages out by hand (bridge/event_messages.cpp), for speed; a test holds
+// the two together.
 #pragma once
 
 #include "bridge/ring_sdk.h"
