@@ -6,7 +6,7 @@
 
 namespace platform {
 
-enum class FaultPoint { startup, resolve, socket, connect, send_interrupt, send, receive };
+enum class FaultPoint { startup, resolve, socket, connect, send_interrupt, send, receive, count };
 
 #ifdef RING2OSC_FAULT_INJECTION
 bool fault_armed(FaultPoint point); // defined by the tests' fault library

@@ -5,7 +5,7 @@
 
 namespace {
 
-std::array<std::atomic<int>, 7> armed{};
+std::array<std::atomic<int>, static_cast<int>(platform::FaultPoint::count)> armed{};
 
 } // namespace
 
