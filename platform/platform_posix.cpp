@@ -292,8 +292,7 @@ int set_receive_buffer(SocketHandle handle, int bytes) {
 
 int count_dropped_datagrams(SocketHandle handle) {
   const int on = 1;
-  return ::setsockopt(handle, SOL_SOCKET, SO_RXQ_OVFL, &on, sizeof on) == 0 ? 0
-                                                                           : fail_with_errno();
+  return ::setsockopt(handle, SOL_SOCKET, SO_RXQ_OVFL, &on, sizeof on) == 0 ? 0 : fail_with_errno();
 }
 
 int receive_counting_drops(SocketHandle handle, void *buffer, int size, std::uint32_t &dropped) {

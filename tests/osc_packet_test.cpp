@@ -1,10 +1,10 @@
 // What the real process cannot show cheaply: padding of every length, a
 // nested bundle and the writer's error; what the reader makes of every way a
 // packet can go wrong; and the bridge's encoder held against its table.
-#include "ring/bridge_addresses.h"
 #include "bridge/event_messages.h"
 #include "osc/osc_packet.h"
 #include "osc/osc_reader.h"
+#include "ring/bridge_addresses.h"
 
 #include <gtest/gtest.h>
 

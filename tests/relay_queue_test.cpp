@@ -104,9 +104,9 @@ TEST(RelayQueue, AWriteThatLastsAndAClosedClientThatLingersAreStalled) {
   const Clock::time_point t0 = Clock::now();
   const struct {
     const char *what;
-    bool close;     // the close frame queued and written
-    bool write_ok;  // how the one write ends
-    bool finish;    // the write ends at all
+    bool close;    // the close frame queued and written
+    bool write_ok; // how the one write ends
+    bool finish;   // the write ends at all
     bool stalled_after_6s;
   } rows[] = {
       {"writing for 6 s", false, true, false, true},

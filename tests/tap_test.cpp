@@ -8,9 +8,9 @@
 #include "tap/live_view.h"
 #include "tap/recorder.h"
 #include "tap/tap_options.h"
-#include "udp/udp_listener.h"
 #include "tests/support/faults.h"
 #include "tests/support/udp_receiver.h"
+#include "udp/udp_listener.h"
 
 #include <gtest/gtest.h>
 
@@ -195,9 +195,8 @@ TEST(LiveView, EveryAddressExactlyAndRatesRightWithinASecondOfAFirstArrivalAtAny
   EXPECT_EQ(lines[1][lines[1].size() - 3], "h:4");
   EXPECT_EQ(lines[2][5], "115.0/s"); // in the last second: 100 gestures and 15 others
   EXPECT_EQ(lines[3], (std::vector<std::string>{"dropped", "by", "the", "system", "7", "page",
-                                                "http://[::1]:8080/", "web",
-                                                "clients", "2,", "5", "messages", "dropped",
-                                                "for", "slow", "ones"}));
+                                                "http://[::1]:8080/", "web", "clients", "2,", "5",
+                                                "messages", "dropped", "for", "slow", "ones"}));
   for (int i = 0; i < bridge_address_count; ++i) {
     EXPECT_EQ(lines[6U + static_cast<std::size_t>(i)][0], bridge_addresses[i].address);
   }

@@ -20,8 +20,8 @@ public:
   enum class State {
     handshake, // on the list, its 101 not yet written: messages wait
     open,
-    closing,   // a close frame is queued: no more data goes out
-    closed,    // the last write has ended; only the end of the connection is awaited
+    closing, // a close frame is queued: no more data goes out
+    closed,  // the last write has ended; only the end of the connection is awaited
   };
 
   // Bytes a queued message costs beyond its payload: its frame header, its
@@ -70,7 +70,7 @@ private:
   Clock::duration stall_limit;
   State state_ = State::handshake;
   std::deque<RelayMessage> queue;
-  std::size_t bytes = 0; // the queue's and the pending control frames' costs
+  std::size_t bytes = 0;                   // the queue's and the pending control frames' costs
   std::vector<unsigned char> pending_pong; // a whole frame, or empty
   std::vector<unsigned char> close_frame;  // a whole frame, or empty
   std::size_t in_flight = 0;               // messages of the write under way
