@@ -32,3 +32,12 @@ int find_bridge_address(const char *address) {
   }
   return -1;
 }
+
+double argument_value(char type, std::uint32_t bits) {
+  if (type == 'i') {
+    return static_cast<std::int32_t>(bits);
+  }
+  float value = 0;
+  std::memcpy(&value, &bits, sizeof value);
+  return value;
+}

@@ -27,3 +27,6 @@ extern const BridgeAddress bridge_addresses[bridge_address_count];
 
 // The index of `address` in bridge_addresses, or -1.
 int find_bridge_address(const char *address);
+
+// An argument's 32 bits as the number they carry, by its type tag.
+double argument_value(char type, std::uint32_t bits);

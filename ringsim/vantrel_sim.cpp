@@ -1,17 +1,6 @@
 // A simulated ring behind the ring SDK's four calls, for running and testing
-// the bridge without hardware. Configured from the environment:
-//   RINGSIM_EVENTS       script file to play ("-" for standard input); unset: demo
-//   RINGSIM_INTERVAL_US  pause between script events without a time, in
-//                        microseconds (0)
-//   RINGSIM_SPEED        divides every wait, the demo's too, 0.01 to 100 (1)
-//   RINGSIM_LOOP         1: play the script again from the top when it ends
-//   RINGSIM_RINGS        what QorNumRings reports (1)
-//   RINGSIM_THREADS      delivery threads, each playing everything (1)
-//   RINGSIM_LOG          file that gets one line per SDK call
-//   RINGSIM_STAMPS       file that gets, once the script's first pass has
-//                        played, the steady-clock time in nanoseconds at which
-//                        each of the first thread's events of that pass was
-//                        handed to the bridge
+// the bridge without hardware, configured from the environment
+// (RINGSIM_EVENTS, RINGSIM_SPEED, ...: docs/ringsim.md has the whole table).
 // It writes to standard error only about its own input.
 #include "bridge/ring_sdk.h"
 #include "platform/precise_sleep.h"

@@ -116,7 +116,9 @@ std::string LiveView::frame(const TapStats &stats, std::int64_t now_us, int colu
     forwards += "  none";
   }
   for (const DestinationStats &d : stats.destinations) {
-    const std::string entry = "  " + d.name + " " + std::to_string(d.failed) + " failed";
+    const std::string entry =
+        "  " + d.name + " " + std::to_string(d.failed) + " failed" +
+        (d.map ? " " + std::to_string(d.not_finite) + " not finite" : std::string());
     if (forwards.size() + entry.size() > static_cast<std::size_t>(columns)) {
       lines.push_back(fitted(forwards, columns));
       forwards = "       ";

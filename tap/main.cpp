@@ -1,10 +1,13 @@
 // ring2osc-tap: takes the port the bridge sends to and hands every datagram
 // on, unchanged, to any number of programs, while showing, printing or
 // recording what the bridge sent. Ends on Ctrl+C with a summary line.
+#include "maps/map_engine.h"
+#include "maps/map_file.h"
 #include "platform/console.h"
 #include "tap/datagram_decoder.h"
 #include "tap/event_text.h"
 #include "tap/live_view.h"
+#include "tap/message_splitter.h"
 #include "tap/queued_output.h"
 #include "tap/recorder.h"
 #include "tap/say.h"
@@ -33,6 +36,28 @@ constexpr int exit_usage = 2;
 constexpr int max_datagram = 65507;
 constexpr std::size_t console_queue_limit = std::size_t{1} << 20; // bytes
 
+// One place the tap sends to: every datagram as it came, each message of it
+// apart, or what a map makes of it.
+struct Output {
+  enum class Kind { forward, messages, map } kind;
+  Destination socket;
+  std::unique_ptr<MapEngine> map;
+};
+
+// Every map of the command line, or false with each mistake said.
+bool read_maps(const std::vector<std::string> &paths, std::vector<MapFile> &maps) {
+  bool good = true;
+  for (const std::string &path : paths) {
+    std::vector<std::string> mistakes;
+    maps.emplace_back();
+    good = read_map_file(path, maps.back(), mistakes) && good;
+    for (const std::string &mistake : mistakes) {
+      say(mistake);
+    }
+  }
+  return good;
+}
+
 std::string summary(const TapStats &stats, bool recording) {
   std::string text =
       std::to_string(stats.datagrams) + " datagrams received (" + std::to_string(stats.bytes) +
@@ -41,8 +66,11 @@ std::string summary(const TapStats &stats, bool recording) {
       (stats.drops_known ? std::to_string(stats.system_dropped) : std::string("unknown")) +
       " dropped by the system";
   for (const DestinationStats &d : stats.destinations) {
-    text += "; " + d.name + ": " + std::to_string(d.forwarded) + " forwarded, " +
-            std::to_string(d.failed) + " failed";
+    text += "; " + d.name + ": " + std::to_string(d.forwarded) +
+            (d.map ? " sent, " : " forwarded, ") + std::to_string(d.failed) + " failed";
+    if (d.map) {
+      text += ", " + std::to_string(d.not_finite) + " not finite dropped";
+    }
   }
   text += "; " + std::to_string(stats.dropped_lines) + " output lines dropped";
   if (recording) {
@@ -57,6 +85,10 @@ std::string summary(const TapStats &stats, bool recording) {
 }
 
 int run(const TapOptions &options) {
+  std::vector<MapFile> maps;
+  if (!read_maps(options.maps, maps)) {
+    return exit_usage;
+  }
   UdpListener listener;
   std::string error;
   switch (listener.bind_to(options.listen.host, options.listen.port, error)) {
@@ -72,19 +104,40 @@ int run(const TapOptions &options) {
   }
 
   TapStats stats;
-  std::vector<std::unique_ptr<Destination>> destinations;
+  std::vector<std::unique_ptr<Output>> outputs;
+  const auto add_output = [&](Output::Kind kind, const std::string &option, const Endpoint &to,
+                              const std::string &name) {
+    outputs.push_back(std::make_unique<Output>());
+    outputs.back()->kind = kind;
+    if (!outputs.back()->socket.open(to.host, to.port, error)) {
+      say(option + ": " + error);
+      return false;
+    }
+    if (listener.would_loop(outputs.back()->socket.address())) {
+      say(option + " " + to.text() + " is the address the tap listens on: it would loop");
+      return false;
+    }
+    stats.destinations.push_back({name, 0, 0, kind == Output::Kind::map});
+    return true;
+  };
   for (const Endpoint &forward : options.forwards) {
-    destinations.push_back(std::make_unique<Destination>());
-    if (!destinations.back()->open(forward.host, forward.port, error)) {
-      say("--forward: " + error);
+    if (!add_output(Output::Kind::forward, "--forward", forward, forward.text())) {
       return exit_usage;
     }
-    if (listener.would_loop(destinations.back()->address())) {
-      say("--forward " + forward.text() + " is the address the tap listens on: it would loop");
-      return exit_usage;
-    }
-    stats.destinations.push_back({forward.text()});
   }
+  for (const Endpoint &to : options.messages) {
+    if (!add_output(Output::Kind::messages, "--messages", to, "messages " + to.text())) {
+      return exit_usage;
+    }
+  }
+  for (const MapFile &map : maps) {
+    if (!add_output(Output::Kind::map, "--map " + map.name, map.to,
+                    map.name + " -> " + map.to.text())) {
+      return exit_usage;
+    }
+    outputs.back()->map = std::make_unique<MapEngine>(map);
+  }
+  const bool mapping = !maps.empty();
 
   Recorder recorder;
   if (!options.record_path.empty() &&
@@ -107,9 +160,10 @@ int run(const TapOptions &options) {
   // The receiving thread's own counts, for the view; under the lock.
   const auto take_destination_counts = [&] {
     stats.system_dropped = listener.system_dropped();
-    for (std::size_t i = 0; i < destinations.size(); ++i) {
-      stats.destinations[i].forwarded = destinations[i]->forwarded();
-      stats.destinations[i].failed = destinations[i]->failed();
+    for (std::size_t i = 0; i < outputs.size(); ++i) {
+      stats.destinations[i].forwarded = outputs[i]->socket.forwarded();
+      stats.destinations[i].failed = outputs[i]->socket.failed();
+      stats.destinations[i].not_finite = outputs[i]->map ? outputs[i]->map->not_finite() : 0;
     }
   };
   const auto take_recorder_counts = [&] {
@@ -156,6 +210,11 @@ int run(const TapOptions &options) {
     console = std::make_unique<QueuedOutput>(console_queue_limit, to_stdout);
   }
 
+  const auto send_to = [](Output &output, std::int64_t now) {
+    return [&output, now](const unsigned char *bytes, std::uint32_t size) {
+      output.socket.forward(bytes, size, now);
+    };
+  };
   std::vector<unsigned char> buffer(max_datagram + 1);
   bool said_receive_error = false;
   while (!platform::stop_requested()) {
@@ -163,8 +222,11 @@ int run(const TapOptions &options) {
     if (size < 0) {
       // Quiet: the last datagrams' reports are collected all the same.
       const std::int64_t now = now_us();
-      for (const std::unique_ptr<Destination> &destination : destinations) {
-        destination->read_reports(now);
+      for (const std::unique_ptr<Output> &output : outputs) {
+        output->socket.read_reports(now);
+        if (output->map) {
+          output->map->send_due(now, send_to(*output, now));
+        }
       }
       {
         const std::lock_guard<std::mutex> lock(stats_mutex);
@@ -180,13 +242,33 @@ int run(const TapOptions &options) {
     const std::int64_t arrival_us = now_us();
     const auto bytes = static_cast<std::uint32_t>(size);
     // Forwarding comes first: nothing else may delay it.
-    for (const std::unique_ptr<Destination> &destination : destinations) {
-      destination->forward(buffer.data(), bytes, arrival_us);
+    for (const std::unique_ptr<Output> &output : outputs) {
+      if (output->kind == Output::Kind::forward) {
+        output->socket.forward(buffer.data(), bytes, arrival_us);
+      } else if (output->kind == Output::Kind::messages) {
+        split_messages(buffer.data(), bytes, send_to(*output, arrival_us));
+      }
     }
     web.publish(buffer.data(), bytes);
 
     BridgeEvent event{};
     const DatagramKind kind = decode_datagram(buffer.data(), bytes, event);
+    if (mapping) {
+      std::uint32_t bits[3] = {};
+      const bool bridge = kind == DatagramKind::bridge;
+      for (int i = 0; bridge && i < event.address_count; ++i) {
+        bits[i] = argument_bits(event, i);
+      }
+      for (const std::unique_ptr<Output> &output : outputs) {
+        if (output->map) {
+          const MapEngine::Send send = send_to(*output, arrival_us);
+          output->map->send_due(arrival_us, send);
+          if (bridge) {
+            output->map->take(event.first_address, event.address_count, bits, arrival_us, send);
+          }
+        }
+      }
+    }
     const std::lock_guard<std::mutex> lock(stats_mutex);
     const std::int64_t time_us = stats.count_datagram(arrival_us, bytes);
     if (recorder.is_open()) {
@@ -217,8 +299,8 @@ int run(const TapOptions &options) {
     // handler waits for this).
     platform::restore_terminal();
   }
-  for (const std::unique_ptr<Destination> &destination : destinations) {
-    destination->read_reports(now_us()); // the last datagrams' reports too
+  for (const std::unique_ptr<Output> &output : outputs) {
+    output->socket.read_reports(now_us()); // the last datagrams' reports too
   }
   {
     const std::lock_guard<std::mutex> lock(stats_mutex);
@@ -250,6 +332,17 @@ int main(int argc, char **argv) {
   }
   if (options.help) {
     platform::write_stdout(tap_usage, std::strlen(tap_usage));
+    return 0;
+  }
+  if (!options.check_maps.empty()) {
+    std::vector<MapFile> maps;
+    if (!read_maps(options.check_maps, maps)) {
+      return exit_usage;
+    }
+    for (const MapFile &map : maps) {
+      const std::string text = describe_map(map);
+      platform::write_stdout(text.data(), text.size());
+    }
     return 0;
   }
   return run(options);

@@ -51,7 +51,8 @@ std::string status_json(const TapStats &stats, const StatusExtras &extras, std::
   for (std::size_t i = 0; i < stats.destinations.size(); ++i) {
     const DestinationStats &d = stats.destinations[i];
     json += std::string(i == 0 ? "" : ",") + "{\"name\":" + quoted(d.name) + "," +
-            field("forwarded", d.forwarded) + "," + field("failed", d.failed) + "}";
+            field("forwarded", d.forwarded) + "," + field("failed", d.failed) +
+            (d.map ? "," + field("not_finite", d.not_finite) : std::string()) + "}";
   }
   json += "],\"recording\":" + (extras.record_path.empty() ? "null" : quoted(extras.record_path)) +
           "," + field("recorded", stats.recorded) + "," +

@@ -2,27 +2,22 @@
 #pragma once
 
 #include "ring/ring_vocabulary.h"
+#include "udp/endpoint.h"
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
-struct Endpoint {
-  std::string host;
-  std::int32_t port;
-  // An IPv6 address in brackets, as it is written on the command line.
-  std::string text() const {
-    const bool v6 = host.find(':') != std::string::npos;
-    return (v6 ? "[" + host + "]" : host) + ":" + std::to_string(port);
-  }
-};
-
 struct TapOptions {
-  static constexpr std::size_t max_forwards = 16;
+  // --forward, --messages and --map together.
+  static constexpr std::size_t max_destinations = 16;
   static constexpr std::size_t max_web_origins = 16;
 
   Endpoint listen{"127.0.0.1", bridge_port};
   std::vector<Endpoint> forwards;
+  std::vector<Endpoint> messages;
+  std::vector<std::string> maps;
+  std::vector<std::string> check_maps; // --check-map: show these and exit
   bool plain = false;
   bool quiet = false;
   std::string record_path;

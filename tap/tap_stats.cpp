@@ -3,15 +3,6 @@
 #include <cmath>
 #include <cstring>
 
-double argument_value(char type, std::uint32_t bits) {
-  if (type == 'i') {
-    return static_cast<std::int32_t>(bits);
-  }
-  float value = 0;
-  std::memcpy(&value, &bits, sizeof value);
-  return value;
-}
-
 std::int64_t TapStats::count_datagram(std::int64_t now_us, std::uint32_t size) {
   if (datagrams == 0) {
     first_arrival_us = now_us;

@@ -22,10 +22,14 @@ struct AddressStats {
   int next = 0;
 };
 
+// A --forward, --messages or --map destination: datagrams sent and lost,
+// and for a map the values it dropped as not finite.
 struct DestinationStats {
   std::string name;
   std::uint64_t forwarded = 0;
   std::uint64_t failed = 0;
+  bool map = false;
+  std::uint64_t not_finite = 0;
 };
 
 struct TapStats {
@@ -52,6 +56,3 @@ struct TapStats {
   std::int64_t count_datagram(std::int64_t now_us, std::uint32_t size);
   void count_event(const BridgeEvent &e);
 };
-
-// The argument's value as a number for ranges and sparklines.
-double argument_value(char type, std::uint32_t bits);

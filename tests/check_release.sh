@@ -2,7 +2,8 @@
 # Usage: check_release.sh BUILD_DIR OBJDUMP [PROCESS_TEST]
 # Checks the zips that cpack wrote in BUILD_DIR. The release: one top folder
 # holding a stripped ring2osc.exe that carries its version, ring2osc-tap.exe,
-# README.md and the examples, and no VantrelDll.dll. The simulated SDK: a zip of its own. Given
+# README.md, the docs and the examples as the source tree has them, and no
+# VantrelDll.dll. The simulated SDK: a zip of its own. Given
 # the native process test, the simulated DLL then goes beside the exe and the
 # per-kind table plays through it under Wine.
 set -eu
@@ -11,8 +12,13 @@ version=$(echo "$release" | cut -d- -f2)
 unpacked=$(mktemp -d)
 trap 'rm -rf "$unpacked"' EXIT
 
-test "$(unzip -Z1 "$1/$release.zip" | sort | tr '\n' ' ')" = \
-  "$release/README.md $release/examples/ $release/examples/ring2osc-browser.html $release/examples/ring2osc.pd $release/examples/ring2osc.scd $release/ring2osc-tap.exe $release/ring2osc.exe "
+source=$(cd "$(dirname "$0")/.." && pwd)
+expected=$(
+  cd "$source"
+  printf '%s\n' README.md ring2osc.exe ring2osc-tap.exe
+  find docs examples -type d -printf '%p/\n' -o -type f -print
+)
+test "$(unzip -Z1 "$1/$release.zip" | sort)" = "$(echo "$expected" | sed "s|^|$release/|" | sort)"
 test "$(unzip -Z1 "$1/$release-simulator.zip")" = "$release/VantrelDll.dll"
 unzip -q "$1/$release.zip" -d "$unpacked"
 exe=$unpacked/$release/ring2osc.exe

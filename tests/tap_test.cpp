@@ -120,7 +120,7 @@ TEST(Options, EachMistakeIsNamed) {
       {"--plain --quiet", "--plain and --quiet exclude each other"},
       {"--force", "--force only goes with --record"},
       {"-x", R"(unknown option "-x")"},
-      {seventeen, "at most 16 --forward destinations"},
+      {seventeen, "at most 16 destinations (--forward, --messages and --map together)"},
   };
   for (const auto &[line, error] : cases) {
     std::istringstream words(line);
