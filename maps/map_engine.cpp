@@ -45,6 +45,9 @@ MapEngine::MapEngine(const MapFile &file) : map(file), uses(bridge_address_count
 
 bool MapEngine::update(const MapSource &source, SourceState &state, double value,
                        std::int64_t now_us) {
+  if (!std::isfinite(value)) {
+    return false; // before the clamp, which would make an infinity finite
+  }
   if (source.dead_zone > 0 && std::fabs(value - source.centre) <= source.dead_zone) {
     value = source.centre;
   }

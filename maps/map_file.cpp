@@ -116,6 +116,7 @@ std::string bridge_address_list() {
 // message's words anywhere. Returns what is wrong, or an empty text.
 std::string read_rule(const std::vector<std::string> &words, MapRule &rule) {
   MapSource *source = nullptr;
+  std::vector<char> typed; // per source: its type was given
   for (std::size_t i = 2; i < words.size(); ++i) {
     const std::string &word = words[i];
     const bool has_next = i + 1 < words.size();
@@ -128,6 +129,7 @@ std::string read_rule(const std::vector<std::string> &words, MapRule &rule) {
         return "more than 32 sources in one message";
       }
       rule.sources.push_back({});
+      typed.push_back(0);
       source = &rule.sources.back();
       source->address = address;
       continue;
@@ -149,6 +151,9 @@ std::string read_rule(const std::vector<std::string> &words, MapRule &rule) {
     }
     if (source == nullptr) {
       return "\"" + word + "\" before any source: a rule reads ADDRESS <- SOURCE ...";
+    }
+    if (word == "f" || word == "i" || word == "bool") {
+      typed.back() = 1;
     }
     if (word == "f" || word == "i") {
       source->type = word == "f" ? ArgumentType::float32 : ArgumentType::int32;
@@ -207,6 +212,13 @@ std::string read_rule(const std::vector<std::string> &words, MapRule &rule) {
       }
     } else {
       return "unknown word \"" + word + "\"";
+    }
+  }
+  // Untyped, a value keeps the bridge's type, or is a float once scaled.
+  for (std::size_t s = 0; s < rule.sources.size(); ++s) {
+    MapSource &untyped = rule.sources[s];
+    if (typed[s] == 0 && !untyped.scaled && bridge_addresses[untyped.address].type == 'i') {
+      untyped.type = ArgumentType::int32;
     }
   }
   return rule.sources.empty() ? "a rule needs at least one source after \"<-\"" : "";

@@ -18,9 +18,9 @@ struct ValueRange {
 enum class ArgumentType { float32, int32, boolean };
 
 struct MapSource {
-  int address = -1; // index into bridge_addresses
-  ArgumentType type = ArgumentType::float32;
-  bool has_threshold = false; // bool: true above it, else true when not 0
+  int address = -1;                          // index into bridge_addresses
+  ArgumentType type = ArgumentType::float32; // unless given: the bridge's, or f once scaled
+  bool has_threshold = false;                // bool: true above it, else true when not 0
   double threshold = 0;
   bool scaled = false; // from `from` to `to`; a reversed `to` inverts
   ValueRange from;

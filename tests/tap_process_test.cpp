@@ -1,6 +1,7 @@
 // The real ring2osc-tap in a process of its own, on port 7040: what it hands
 // on, byte for byte and in order, what it prints, how it starts and ends.
 #include "tests/support/child_process.h"
+#include "tests/support/every_kind.h"
 #include "tests/support/udp_receiver.h"
 
 #include <gtest/gtest.h>
@@ -8,9 +9,11 @@
 #include <atomic>
 #include <csignal>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <regex>
 #include <sstream>
 #include <sys/stat.h>
@@ -252,6 +255,116 @@ TEST(TapProcess, PrintsAndRecordsTheBridgeExactlyAndTheRecordingReplaysItByteFor
   const BridgeRun bridge(recorded);
   EXPECT_EQ(replay.receive_all(live.size(), 10s, 300ms), live);
   std::remove(recording.c_str());
+}
+
+// A plain OSC message as "ADDRESS ,TAGS VALUE ...", floats with six digits.
+std::string message_text(const Datagram &d) {
+  std::string text(reinterpret_cast<const char *>(d.data()));
+  std::size_t at = (text.size() + 4) & ~std::size_t{3};
+  const std::string tags(reinterpret_cast<const char *>(d.data() + at));
+  text += " " + tags;
+  at += (tags.size() + 4) & ~std::size_t{3};
+  for (const char tag : tags.substr(1)) {
+    if (tag == 'f' || tag == 'i') {
+      const std::uint32_t bits = std::uint32_t{d[at]} << 24 | std::uint32_t{d[at + 1]} << 16 |
+                                 std::uint32_t{d[at + 2]} << 8 | d[at + 3];
+      float value = 0;
+      std::memcpy(&value, &bits, 4);
+      char number[32];
+      std::snprintf(number, sizeof number, " %g",
+                    tag == 'f' ? value : static_cast<double>(static_cast<std::int32_t>(bits)));
+      text += number;
+      at += 4;
+    }
+  }
+  return text;
+}
+
+// The whole table, then rotations in one burst and a button pressed twice
+// and let go, into --messages and both presets unedited; oscdump receives
+// Wekinator's.
+TEST(TapProcess, PlainMessagesAndBothPresetsFromEveryKind) {
+  const std::string maps = RING2OSC_SOURCE_DIR "/examples/maps/";
+  const std::string wekinator_out = temporary_path("wekinator");
+  ChildProcess wekinator;
+  ASSERT_TRUE(wekinator.start({OSCDUMP_PROGRAM, "-L", "6448"}, {"", wekinator_out}));
+  ASSERT_TRUE(wait_for_udp_port(6448, 20s));
+  UdpReceiver messages(0), vrchat(9000);
+  ASSERT_TRUE(vrchat.is_open());
+  TapRun tap({"--quiet", "--messages", port_of(messages), "--map", maps + "vrchat.map", "--map",
+              maps + "wekinator.map"});
+  ASSERT_TRUE(tap.listening());
+  auto rows = every_kind();
+  for (const auto &[r, bits] : {std::pair{"@1 2 r_r=90", "42B40000"},
+                                {"2 r_r=-90", "C2B40000"},
+                                {"2 r_r=360", "43B40000"}}) {
+    rows.emplace_back(r, std::string("/r/r f ") + bits + " /r/p f 0 /r/y f 0");
+  }
+  rows.emplace_back("0 b_number=3 b_value=1", "/b/3 i 00000001");
+  rows.emplace_back("0 b_number=3 b_value=0", "/b/3 i 00000000");
+  std::string script;
+  std::vector<Datagram> elements;
+  for (const auto &[line, sent] : rows) {
+    script += line + "\n";
+    const Datagram whole = bundle(sent);
+    for (std::size_t at = 16; at < whole.size(); at += 20) {
+      elements.emplace_back(whole.begin() + static_cast<long>(at) + 4,
+                            whole.begin() + static_cast<long>(at) + 20);
+    }
+  }
+  const BridgeRun bridge(script);
+  // Each message exactly as its element.
+  EXPECT_EQ(messages.receive_all(elements.size(), 10s, 500ms), elements);
+
+  std::map<std::string, std::vector<std::string>> shown; // per parameter, in order
+  for (const Datagram &d : vrchat.receive_all(26, 10s, 500ms)) {
+    const std::string text = message_text(d);
+    const std::size_t space = text.find(' ');
+    shown[text.substr(19, space - 19)].push_back(text.substr(space + 1));
+  }
+  std::map<std::string, std::vector<std::string>> expected = {
+      {"RingRoll", {",f 0.00277778", ",f 0.5", ",f 1"}},
+      {"RingPitch", {",f -0.00416667", ",f 0", ",f 0", ",f 0"}},
+      {"RingYaw", {",f 0.0333333", ",f 0", ",f 0", ",f 0"}},
+      {"RingJoyX", {",f -1"}},
+      {"RingJoyY", {",f 1"}},
+      {"RingTouch", {",T"}},
+      {"RingGesture", {",i 8"}},
+  };
+  for (int b = 0; b < 10; ++b) {
+    expected["RingButton" + std::to_string(b)] = {",T"};
+  }
+  expected["RingButton3"].push_back(",F");
+  EXPECT_EQ(shown, expected);
+
+  const char *const held[] = {
+      "1.500000 -2.250000 3.500000 0.000000 0.000000 0.000000 0.000000 0.000000 0.000000",
+      "1.500000 -2.250000 3.500000 0.000000 0.000000 0.000000 0.500000 -0.750000 6.000000",
+      "1.500000 -2.250000 3.500000 1.500000 -2.250000 3.500000 0.500000 -0.750000 6.000000",
+      "1.500000 -2.250000 3.500000 1.500000 -2.250000 3.500000 0.500000 -0.000000 0.000000",
+      "1.500000 -2.250000 3.500000 1.500000 -2.250000 -0.000000 0.500000 -0.000000 0.000000",
+      "1.500000 -2.250000 3.500000 1.500000 -2.250000 -0.000000 90.000000 0.000000 0.000000",
+      "1.500000 -2.250000 3.500000 1.500000 -2.250000 -0.000000 -90.000000 0.000000 0.000000",
+      "1.500000 -2.250000 3.500000 1.500000 -2.250000 -0.000000 360.000000 0.000000 0.000000"};
+  std::string wekinator_expected;
+  for (const char *inputs : held) {
+    wekinator_expected += std::string("/wek/inputs fffffffff ") + inputs + "\n";
+  }
+  std::string wekinator_shown;
+  for (int i = 0; i < 100 && wekinator_shown.size() < wekinator_expected.size(); ++i) {
+    std::this_thread::sleep_for(50ms);
+    wekinator_shown = std::regex_replace(read_file(wekinator_out), std::regex("(^|\n)\\S+ "), "$1");
+  }
+  EXPECT_EQ(wekinator_shown, wekinator_expected);
+  EXPECT_EQ(wekinator.wait_exit(SIGINT, 10s), 0);
+  std::remove(wekinator_out.c_str());
+
+  EXPECT_EQ(tap.process.wait_exit(SIGINT, 10s), 0);
+  EXPECT_TRUE(std::regex_search(
+      tap.output(), std::regex("vrchat.map -> 127.0.0.1:9000: 26 sent, 0 failed, 4 not finite "
+                               "dropped; .*wekinator.map -> 127.0.0.1:6448: 8 sent, 0 failed, 9 "
+                               "not finite dropped;")))
+      << tap.output();
 }
 
 } // namespace

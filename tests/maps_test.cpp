@@ -1,0 +1,242 @@
+// Map files and the engine that runs them, in-process: every kind of
+// mistake once, and what each feature makes of a run of values.
+#include "maps/map_engine.h"
+#include "maps/map_file.h"
+#include "ring/bridge_addresses.h"
+#include "tap/message_splitter.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+
+namespace {
+
+std::vector<std::string> mistakes_in(const std::string &text) {
+  MapFile map;
+  std::vector<std::string> mistakes;
+  const bool read = parse_map_text("m", text, map, mistakes);
+  EXPECT_EQ(read, mistakes.empty());
+  return mistakes;
+}
+
+TEST(MapFile, EveryMistakeIsSaidWithItsLineAndNoneStopsTheOthers) {
+  const std::vector<std::string> said = mistakes_in("to 9000\n"
+                                                    "/a <- /r/q\n"
+                                                    "/a <- /r/r from 5..5 to 0..1\n"
+                                                    "/a b <- /r/r\n"
+                                                    "a//b <- /r/r\n"
+                                                    "/a <- /r/r smooth 5\n"
+                                                    "/a <- /r/r clamp\n"
+                                                    "/a <- /r/r to 0..1\n"
+                                                    "/a <- /r/r at most 0/s\n"
+                                                    "/a <- /r/r deadzone -1\n"
+                                                    "/a <- /r/r from 0..1\n"
+                                                    "/a <- /r/r sometimes\n"
+                                                    "/a <- f /r/r\n"
+                                                    "/a <-\n"
+                                                    "to 70000\n"
+                                                    "to 9001\n"
+                                                    "bundel\n" +
+                                                    std::string(4097, '#') + "\n\xC3(\n");
+  const std::vector<std::string> expected = {
+      "m:2: unknown source /r/q (the bridge sends /b/0 /b/1 /b/2 /b/3 /b/4 /b/5 /b/6 /b/7 /b/8 "
+      "/b/9 /a/x /a/y /a/z /r/r /r/p /r/y /j/x /j/y /j/t /gest /g/x /g/y /g/z)",
+      "m:3: the range 5..5 has equal ends",
+      "m:4: a rule reads ADDRESS <- SOURCE ...",
+      "m:5: unknown word \"a//b\" (a line is \"to\", \"bundle\" or a rule)",
+      "m:6: smooth needs a time above 0, such as 50ms or 0.2s",
+      "m:7: clamp needs a range (clamp 0..255) or a scale before it",
+      "m:8: \"to\" without \"from\": a scale reads \"from -180..180 to -1..1\"",
+      "m:9: a rate limit reads \"at most 10/s\"",
+      "m:10: deadzone needs a width above 0",
+      "m:11: a scale reads \"from -180..180 to -1..1\"",
+      "m:12: unknown word \"sometimes\"",
+      "m:13: \"f\" before any source: a rule reads ADDRESS <- SOURCE ...",
+      "m:14: a rule needs at least one source after \"<-\"",
+      "m:15: to: port must be a number from 1 to 65535, not \"70000\"",
+      "m:16: a second destination: a map has one (line 1)",
+      "m:17: unknown word \"bundel\" (a line is \"to\", \"bundle\" or a rule)",
+      "m:18: a line longer than 4096 bytes",
+      "m:19: not UTF-8 text",
+  };
+  EXPECT_EQ(said, expected);
+  EXPECT_EQ(
+      mistakes_in("to 1\n/a/ <- /r/r\n/a?b <- /r/r\n"),
+      (std::vector<std::string>{
+          "m:2: \"/a/\" is not an OSC address (\"/\" and parts without spaces or #*,?[]{})",
+          "m:3: \"/a?b\" is not an OSC address (\"/\" and parts without spaces or #*,?[]{})"}));
+  EXPECT_EQ(mistakes_in("/a <- /r/r\n"),
+            std::vector<std::string>{"m: no destination: a line \"to [HOST:]PORT\" is missing"});
+  EXPECT_EQ(mistakes_in("to 1\n"), std::vector<std::string>{"m: no rules"});
+  EXPECT_EQ(mistakes_in(std::string("to 1\n/a <- /r/r\n\x7F"
+                                    "ELF\0\0",
+                                    21)),
+            std::vector<std::string>{"m:3: a NUL byte: this is not a text file"});
+
+  MapFile map;
+  std::vector<std::string> mistakes;
+  EXPECT_FALSE(read_map_file("/nonexistent/x.map", map, mistakes));
+  EXPECT_EQ(mistakes, std::vector<std::string>{
+                          "/nonexistent/x.map: cannot be read (No such file or directory)"});
+}
+
+TEST(MapFile, ReadsEveryWordAsTheCheckShowsItWithAByteOrderMarkAndCrLf) {
+  MapFile map;
+  std::vector<std::string> mistakes;
+  ASSERT_TRUE(parse_map_text(
+      "m",
+      "\xEF\xBB\xBF# a comment\r\nto [::1]:9000 # where\r\nbundle\r\n"
+      "/x <- /j/x deadzone 5 around 1 from -100..100 to 1..-1 clamp /j/t bool above 0.5 "
+      "changes\r\n/y <- /r/r smooth 50ms i clamp -3..3 /b/0 bool at most 2.5/s\r\n",
+      map, mistakes));
+  EXPECT_EQ(describe_map(map),
+            "m: to [::1]:9000, one bundle per datagram received, 2 rules\n"
+            "line 4: /x <- /j/x, dead zone 5 around 1, from -100..100 to 1..-1, clamped to -1..1, "
+            "float (f); /j/t, bool: T above 0.5, else F; sent on change only\n"
+            "line 5: /y <- /r/r, smoothed over 0.05 s, clamped to -3..3, int rounded (i); /b/0, "
+            "bool: T when not 0, else F; at most 2.5/s, the last value always sent\n");
+}
+
+// What a map sends for values arriving at times, each datagram as
+// "ADDRESS,TAGS VALUE ..." and bundles in brackets.
+struct Arrival {
+  const char *address;
+  double value;
+  std::int64_t at_ms;
+};
+
+std::string element_text(const unsigned char *bytes, std::size_t size) {
+  if (size >= 8 && std::memcmp(bytes, "#bundle", 8) == 0) {
+    std::string text = "[";
+    for (std::size_t at = 16; at + 4 <= size;) {
+      const std::size_t length = std::size_t{bytes[at + 2]} << 8 | bytes[at + 3];
+      text += (text.size() > 1 ? " " : "") + element_text(bytes + at + 4, length);
+      at += 4 + length;
+    }
+    return text + "]";
+  }
+  std::string text(reinterpret_cast<const char *>(bytes));
+  std::size_t at = (text.size() + 4) & ~std::size_t{3};
+  const std::string tags(reinterpret_cast<const char *>(bytes + at));
+  text += tags;
+  at += (tags.size() + 4) & ~std::size_t{3};
+  for (const char tag : tags.substr(1)) {
+    if (tag == 'f' || tag == 'i') {
+      const std::uint32_t bits = std::uint32_t{bytes[at]} << 24 |
+                                 std::uint32_t{bytes[at + 1]} << 16 |
+                                 std::uint32_t{bytes[at + 2]} << 8 | bytes[at + 3];
+      char number[32];
+      std::snprintf(number, sizeof number, " %.6g", argument_value(tag, bits));
+      text += number;
+      at += 4;
+    }
+  }
+  return text;
+}
+
+std::string run_map(const std::string &rules, const std::vector<Arrival> &arrivals,
+                    std::uint64_t *not_finite = nullptr) {
+  MapFile map;
+  std::vector<std::string> mistakes;
+  EXPECT_TRUE(parse_map_text("m", "to 9000\n" + rules, map, mistakes)) << mistakes[0];
+  MapEngine engine(map);
+  std::string sent;
+  const MapEngine::Send send = [&](const unsigned char *bytes, std::uint32_t size) {
+    sent += (sent.empty() ? "" : " | ") + element_text(bytes, size);
+  };
+  for (const Arrival &a : arrivals) {
+    const int address = find_bridge_address(a.address);
+    std::uint32_t bits = 0;
+    if (bridge_addresses[address].type == 'i') {
+      bits = static_cast<std::uint32_t>(static_cast<std::int32_t>(a.value));
+    } else {
+      const auto value = static_cast<float>(a.value);
+      std::memcpy(&bits, &value, 4);
+    }
+    engine.send_due(a.at_ms * 1000, send);
+    engine.take(address, 1, &bits, a.at_ms * 1000, send);
+  }
+  engine.send_due(1000000000, send);
+  if (not_finite != nullptr) {
+    *not_finite = engine.not_finite();
+  }
+  return sent;
+}
+
+TEST(MapEngine, EachWordDoesWhatItSays) {
+  const double nan = std::nan("");
+  const struct Case {
+    const char *rules;
+    std::vector<Arrival> arrivals;
+    const char *sent;
+  } cases[] = {
+      {"/o <- /r/r from -180..180 to 1..-1 clamp",
+       {{"/r/r", 90, 0}, {"/r/r", -400, 1}},
+       "/o,f -0.5 | /o,f 1"},
+      {"/o <- /j/x deadzone 10 around 5 i",
+       {{"/j/x", 14, 0}, {"/j/x", 16, 1}, {"/j/x", -6, 2}},
+       "/o,i 5 | /o,i 16 | /o,i -6"},
+      {"/o <- /r/p i clamp 0..255",
+       {{"/r/p", 2.5, 0}, {"/r/p", -2.5, 1}, {"/r/p", 300, 2}},
+       "/o,i 3 | /o,i 0 | /o,i 255"},
+      {"/o <- /a/x bool above 0.5 changes",
+       {{"/a/x", 0.2, 0}, {"/a/x", 0.4, 1}, {"/a/x", 0.6, 2}, {"/a/x", 1, 3}, {"/a/x", 0, 4}},
+       "/o,F | /o,T | /o,F"},
+      // One time constant after a step, 63.2% of the way, at any rate.
+      {"/o <- /a/x smooth 100ms", {{"/a/x", 0, 0}, {"/a/x", 1, 100}}, "/o,f 0 | /o,f 0.632121"},
+      {"/o <- /a/x smooth 0.1s",
+       {{"/a/x", 0, 0}, {"/a/x", 1, 50}, {"/a/x", 1, 100}},
+       "/o,f 0 | /o,f 0.393469 | /o,f 0.632121"},
+      // The first value at once, the latest of those held at its turn.
+      {"/o <- /g/x at most 10/s",
+       {{"/g/x", 1, 0}, {"/g/x", 2, 20}, {"/g/x", 3, 50}, {"/g/x", 4, 250}},
+       "/o,f 1 | /o,f 3 | /o,f 4"},
+      {"/w <- /a/x /a/y /gest",
+       {{"/a/y", 2, 0}, {"/gest", 7, 1}, {"/a/x", nan, 2}},
+       "/w,ffi 0 2 0 | /w,ffi 0 2 7"},
+      {"bundle\n/p <- /a/x\n/q <- /a/x i\n/r <- /a/y", {{"/a/x", 1.25, 0}}, "[/p,f 1.25 /q,i 1]"},
+      {"/o <- /a/x from 0..1e-30 to 0..1e30", {{"/a/x", 1, 0}, {"/a/x", 1e-31, 1}}, "/o,f 1e+29"},
+  };
+  for (const Case &c : cases) {
+    EXPECT_EQ(run_map(c.rules, c.arrivals), c.sent) << c.rules;
+  }
+}
+
+TEST(MapEngine, ValuesThatAreNotFiniteAreCountedAndTheLastFiniteOneKept) {
+  std::uint64_t dropped = 0;
+  const double inf = HUGE_VAL;
+  EXPECT_EQ(run_map("/o <- /r/r from -180..180 to -1..1 clamp /r/p",
+                    {{"/r/r", 90, 0}, {"/r/r", -inf, 1}, {"/r/p", std::nan(""), 2}, {"/r/p", 1, 3}},
+                    &dropped),
+            "/o,ff 0.5 0 | /o,ff 0.5 1");
+  EXPECT_EQ(dropped, 2U);
+}
+
+TEST(MessageSplitter, EachMessageOfABundleDepthFirstAndAnythingElseWhole) {
+  const unsigned char message[] = {'/', 'm', 0, 0, ',', 0, 0, 0};
+  std::vector<unsigned char> inner = {'#', 'b', 'u', 'n', 'd', 'l', 'e', 0, 0, 0, 0, 0, 0, 0, 0, 1};
+  inner.insert(inner.end(), {0, 0, 0, 8});
+  inner.insert(inner.end(), message, message + 8);
+  std::vector<unsigned char> outer(inner.begin(), inner.begin() + 16);
+  outer.insert(outer.end(), {0, 0, 0, 4, '/', 'a', 0, 0, 0, 0, 0, 28});
+  outer.insert(outer.end(), inner.begin(), inner.end());
+  outer.insert(outer.end(), {0, 0, 0, 16}); // an empty bundle
+  outer.insert(outer.end(), inner.begin(), inner.begin() + 16);
+  std::vector<std::vector<unsigned char>> sent;
+  const auto send = [&](const unsigned char *bytes, std::uint32_t size) {
+    sent.emplace_back(bytes, bytes + size);
+  };
+  split_messages(outer.data(), static_cast<std::uint32_t>(outer.size()), send);
+  EXPECT_EQ(sent,
+            (std::vector<std::vector<unsigned char>>{{'/', 'a', 0, 0}, {message, message + 8}}));
+  sent.clear();
+  split_messages(message, 8, send);
+  outer.pop_back(); // no longer OSC: whole
+  split_messages(outer.data(), static_cast<std::uint32_t>(outer.size()), send);
+  EXPECT_EQ(sent, (std::vector<std::vector<unsigned char>>{{message, message + 8}, outer}));
+}
+
+} // namespace
