@@ -111,13 +111,14 @@ std::string LiveView::frame(const TapStats &stats, std::int64_t now_us, int colu
   }
   lines.push_back(fitted(title, columns));
   // Destinations fill as many lines as the width needs.
-  std::string forwards = "forward";
+  std::string forwards = "sending";
   if (stats.destinations.empty()) {
     forwards += "  none";
   }
   for (const DestinationStats &d : stats.destinations) {
     const std::string entry =
-        "  " + d.name + " " + std::to_string(d.failed) + " failed" +
+        "  " + d.name + (d.map ? " " + std::to_string(d.forwarded) + " sent " : " ") +
+        std::to_string(d.failed) + " failed" +
         (d.map ? " " + std::to_string(d.not_finite) + " not finite" : std::string());
     if (forwards.size() + entry.size() > static_cast<std::size_t>(columns)) {
       lines.push_back(fitted(forwards, columns));
