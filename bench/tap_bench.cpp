@@ -1,8 +1,10 @@
 // What ring2osc-tap costs, side by side in one run, on the build that ships:
 //   CPU per forwarded datagram with two destinations, --quiet, --plain into
-//   a file, the live view on a pseudo-terminal and --record, each against a
-//   bare receive-and-send loop (this program, started with --bare);
-//   the latency the tap adds between the real bridge and a receiver;
+//   a file, the live view on a pseudo-terminal, --record and both map
+//   presets, each against a bare receive-and-send loop (this program,
+//   started with --bare);
+//   the latency the tap adds between the real bridge and a receiver, and to
+//   a map destination;
 //   the tap's resident size after 10,000 and 1,000,000 datagrams;
 //   what is lost at 10,000 a second for 60 s with the view on, and flat out.
 //   tap_bench [--quick]
@@ -39,6 +41,19 @@ const Datagram acceleration = {
     16,  '/', 'a', '/', 'x', 0,   0,   0, 0, ',', 'f', 0,   0,   0x3F, 0x80, 0,    0,    0, 0,
     0,   16,  '/', 'a', '/', 'y', 0,   0, 0, 0,   ',', 'f', 0,   0,    0,    0,    0,    0, 0,
     0,   0,   16,  '/', 'a', '/', 'z', 0, 0, 0,   0,   ',', 'f', 0,    0,    0xBF, 0x80, 0, 0};
+
+// The same values as a rotation, which the VRChat preset maps too.
+const Datagram rotation = [] {
+  Datagram bytes = acceleration;
+  for (const std::size_t at : {21, 41, 61}) {
+    bytes[at] = 'r';
+    bytes[at + 2] = "rpy"[(at - 21) / 20];
+  }
+  return bytes;
+}();
+
+const std::string presets[] = {RING2OSC_SOURCE_DIR "/examples/maps/wekinator.map",
+                               RING2OSC_SOURCE_DIR "/examples/maps/vrchat.map"};
 
 std::string load_average() {
   std::string text = read_file("/proc/loadavg");
@@ -170,7 +185,7 @@ double send_at(std::size_t count, double per_second) {
       std::this_thread::sleep_until(start + std::chrono::nanoseconds(static_cast<std::int64_t>(
                                                 static_cast<double>(i) * 1e9 / per_second)));
     }
-    sender.send_to(7040, acceleration);
+    sender.send_to(7040, i % 2 == 0 ? acceleration : rotation);
   }
   return static_cast<double>(count) / std::chrono::duration<double>(Clock::now() - start).count();
 }
@@ -207,7 +222,10 @@ void cpu_per_datagram(std::size_t count) {
       {"--plain into a file", {"--plain"}, false},
       {"view on a terminal", {}, true},
       {"--record", {"--quiet", "--record", recording, "--force"}, false},
+      {"--quiet, both presets", {"--quiet", "--map", presets[0], "--map", presets[1]}, false},
   };
+  // The presets' destinations, read by nobody: the system drops what they get.
+  const UdpReceiver wekinator(6448), vrchat(9000);
   double bare = 0;
   for (const Forwarder &f : forwarders) {
     const Counter a, b;
@@ -234,7 +252,10 @@ void cpu_per_datagram(std::size_t count) {
 
 // Arrival minus hand-over, per event, of the bridge playing `events` at
 // 1,000 a second to `port`.
-std::vector<double> bridge_latencies(std::size_t events, std::uint16_t port) {
+// The event's index is j_x: at byte 32 of the bridge's datagram, or at
+// `index_at` of a datagram of `size` bytes that a map made.
+std::vector<double> bridge_latencies(std::size_t events, std::uint16_t port, std::size_t size = 76,
+                                     std::size_t index_at = 32) {
   const std::string script_path = temporary_path("bench-script");
   const std::string stamps_path = temporary_path("bench-stamps");
   {
@@ -254,8 +275,8 @@ std::vector<double> bridge_latencies(std::size_t events, std::uint16_t port) {
     Datagram datagram;
     for (std::size_t got = 0; got < events && receiver.receive(datagram, 2s);) {
       const std::int64_t now = Clock::now().time_since_epoch().count();
-      if (datagram.size() == 76) {
-        const unsigned char *p = datagram.data() + 32;
+      if (datagram.size() == size) {
+        const unsigned char *p = datagram.data() + index_at;
         const std::uint32_t index = std::uint32_t{p[0]} << 24U | std::uint32_t{p[1]} << 16U |
                                     std::uint32_t{p[2]} << 8U | p[3];
         arrival.at(index) = now;
@@ -306,17 +327,31 @@ void added_latency(std::size_t events) {
   tap.wait_exit(SIGINT, 5s);
   std::printf("  added by the tap: median %.1f us, p99 %.1f us\n", through.first - direct.first,
               through.second - direct.second);
+  // A map's message "/j ,iii" with j_x first: 24 bytes, the index at 12.
+  const std::string map = temporary_path("bench-map");
+  std::ofstream(map) << "to 7041\n/j <- /j/x /j/y /j/t\n";
+  ChildProcess mapping;
+  mapping.start({program_beside_tests("ring2osc-tap"), "--quiet", "--map", map}, {"", "/dev/null"});
+  wait_for_udp_port(7040, 10s);
+  const auto mapped =
+      show("bridge -> tap --map -> receiver", bridge_latencies(events, 7041, 24, 12));
+  mapping.wait_exit(SIGINT, 5s);
+  std::remove(map.c_str());
+  std::printf("  added by the tap to a map destination: median %.1f us, p99 %.1f us\n",
+              mapped.first - direct.first, mapped.second - direct.second);
 }
 
 void memory_and_loss(std::size_t loss_seconds, std::size_t soak) {
   const Counter a, b;
   const PseudoTerminal terminal;
   ChildProcess tap;
-  if (!start(tap, {"view", {}, true}, a, b, terminal.path)) {
+  const UdpReceiver wekinator(6448), vrchat(9000);
+  if (!start(tap, {"view", {"--map", presets[0], "--map", presets[1]}, true}, a, b,
+             terminal.path)) {
     std::printf("cannot start the tap\n");
     return;
   }
-  std::printf("The view on a terminal, two destinations\n");
+  std::printf("The view on a terminal, two destinations and both presets\n");
   send_at(10000, 10000);
   a.settle(10000);
   std::printf("  resident after 10000 datagrams: %ld KiB\n", resident_kib(tap.id()));
