@@ -4,6 +4,7 @@
 #include "maps/map_file.h"
 #include "ring/bridge_addresses.h"
 #include "tap/message_splitter.h"
+#include "tests/support/every_kind.h"
 
 #include <gtest/gtest.h>
 
@@ -14,6 +15,8 @@
 
 namespace {
 
+using namespace std::string_literals;
+
 std::vector<std::string> mistakes_in(const std::string &text) {
   MapFile map;
   std::vector<std::string> mistakes;
@@ -23,59 +26,35 @@ std::vector<std::string> mistakes_in(const std::string &text) {
 }
 
 TEST(MapFile, EveryMistakeIsSaidWithItsLineAndNoneStopsTheOthers) {
-  const std::vector<std::string> said = mistakes_in("to 9000\n"
-                                                    "/a <- /r/q\n"
-                                                    "/a <- /r/r from 5..5 to 0..1\n"
-                                                    "/a b <- /r/r\n"
-                                                    "a//b <- /r/r\n"
-                                                    "/a <- /r/r smooth 5\n"
-                                                    "/a <- /r/r clamp\n"
-                                                    "/a <- /r/r to 0..1\n"
-                                                    "/a <- /r/r at most 0/s\n"
-                                                    "/a <- /r/r deadzone -1\n"
-                                                    "/a <- /r/r from 0..1\n"
-                                                    "/a <- /r/r sometimes\n"
-                                                    "/a <- f /r/r\n"
-                                                    "/a <-\n"
-                                                    "to 70000\n"
-                                                    "to 9001\n"
-                                                    "bundel\n" +
-                                                    std::string(4097, '#') + "\n\xC3(\n");
-  const std::vector<std::string> expected = {
-      "m:2: unknown source /r/q (the bridge sends /b/0 /b/1 /b/2 /b/3 /b/4 /b/5 /b/6 /b/7 /b/8 "
-      "/b/9 /a/x /a/y /a/z /r/r /r/p /r/y /j/x /j/y /j/t /gest /g/x /g/y /g/z)",
-      "m:3: the range 5..5 has equal ends",
-      "m:4: a rule reads ADDRESS <- SOURCE ...",
-      "m:5: unknown word \"a//b\" (a line is \"to\", \"bundle\" or a rule)",
-      "m:6: smooth needs a time above 0, such as 50ms or 0.2s",
-      "m:7: clamp needs a range (clamp 0..255) or a scale before it",
-      "m:8: \"to\" without \"from\": a scale reads \"from -180..180 to -1..1\"",
-      "m:9: a rate limit reads \"at most 10/s\"",
-      "m:10: deadzone needs a width above 0",
-      "m:11: a scale reads \"from -180..180 to -1..1\"",
-      "m:12: unknown word \"sometimes\"",
-      "m:13: \"f\" before any source: a rule reads ADDRESS <- SOURCE ...",
-      "m:14: a rule needs at least one source after \"<-\"",
-      "m:15: to: port must be a number from 1 to 65535, not \"70000\"",
-      "m:16: a second destination: a map has one (line 1)",
-      "m:17: unknown word \"bundel\" (a line is \"to\", \"bundle\" or a rule)",
-      "m:18: a line longer than 4096 bytes",
-      "m:19: not UTF-8 text",
+  const std::pair<const char *, const char *> lines[] = {
+      {"/a <- /r/q", "unknown source /r/q (the bridge sends /b/0 /b/1 /b/2 /b/3 /b/4 /b/5 /b/6 "
+                     "/b/7 /b/8 /b/9 /a/x /a/y /a/z /r/r /r/p /r/y /j/x /j/y /j/t /gest /g/x /g/y "
+                     "/g/z)"},
+      {"/a <- /r/r from 5..5 to 0..1", "the range 5..5 has equal ends"},
+      {"/a/ <- /r/r", "\"/a/\" is not an OSC address (\"/\" and parts without spaces or #*,?[]{})"},
+      {"/a b <- /r/r", "a rule reads ADDRESS <- SOURCE ..."},
+      {"/a <- /r/r sometimes", "unknown word \"sometimes\""},
+      {"/a <- /r/r clamp", "clamp needs a range (clamp 0..255) or a scale before it"},
+      {"/a <- /r/r at most 0/s", "a rate limit reads \"at most 10/s\""},
+      {"/a <- f /r/r", "\"f\" before any source: a rule reads ADDRESS <- SOURCE ..."},
+      {"to 70000", "to: port must be a number from 1 to 65535, not \"70000\""},
+      {"to 9001", "a second destination: a map has one (line 1)"},
+      {"bundel", "unknown word \"bundel\" (a line is \"to\", \"bundle\" or a rule)"},
+      {"\xC3(", "not UTF-8 text"},
   };
-  EXPECT_EQ(said, expected);
-  EXPECT_EQ(
-      mistakes_in("to 1\n/a/ <- /r/r\n/a?b <- /r/r\n"),
-      (std::vector<std::string>{
-          "m:2: \"/a/\" is not an OSC address (\"/\" and parts without spaces or #*,?[]{})",
-          "m:3: \"/a?b\" is not an OSC address (\"/\" and parts without spaces or #*,?[]{})"}));
+  std::string text = "to 9000\n";
+  std::vector<std::string> expected;
+  for (const auto &[line, reason] : lines) {
+    text += line + "\n"s;
+    expected.push_back("m:" + std::to_string(expected.size() + 2) + ": " + reason);
+  }
+  text += std::string(4097, '#') + "\n\x7F"
+                                   "ELF\0\n"s;
+  expected.push_back("m:14: a line longer than 4096 bytes");
+  expected.push_back("m:15: a NUL byte: this is not a text file");
+  EXPECT_EQ(mistakes_in(text), expected);
   EXPECT_EQ(mistakes_in("/a <- /r/r\n"),
             std::vector<std::string>{"m: no destination: a line \"to [HOST:]PORT\" is missing"});
-  EXPECT_EQ(mistakes_in("to 1\n"), std::vector<std::string>{"m: no rules"});
-  EXPECT_EQ(mistakes_in(std::string("to 1\n/a <- /r/r\n\x7F"
-                                    "ELF\0\0",
-                                    21)),
-            std::vector<std::string>{"m:3: a NUL byte: this is not a text file"});
-
   MapFile map;
   std::vector<std::string> mistakes;
   EXPECT_FALSE(read_map_file("/nonexistent/x.map", map, mistakes));
@@ -108,35 +87,6 @@ struct Arrival {
   std::int64_t at_ms;
 };
 
-std::string element_text(const unsigned char *bytes, std::size_t size) {
-  if (size >= 8 && std::memcmp(bytes, "#bundle", 8) == 0) {
-    std::string text = "[";
-    for (std::size_t at = 16; at + 4 <= size;) {
-      const std::size_t length = std::size_t{bytes[at + 2]} << 8 | bytes[at + 3];
-      text += (text.size() > 1 ? " " : "") + element_text(bytes + at + 4, length);
-      at += 4 + length;
-    }
-    return text + "]";
-  }
-  std::string text(reinterpret_cast<const char *>(bytes));
-  std::size_t at = (text.size() + 4) & ~std::size_t{3};
-  const std::string tags(reinterpret_cast<const char *>(bytes + at));
-  text += tags;
-  at += (tags.size() + 4) & ~std::size_t{3};
-  for (const char tag : tags.substr(1)) {
-    if (tag == 'f' || tag == 'i') {
-      const std::uint32_t bits = std::uint32_t{bytes[at]} << 24 |
-                                 std::uint32_t{bytes[at + 1]} << 16 |
-                                 std::uint32_t{bytes[at + 2]} << 8 | bytes[at + 3];
-      char number[32];
-      std::snprintf(number, sizeof number, " %.6g", argument_value(tag, bits));
-      text += number;
-      at += 4;
-    }
-  }
-  return text;
-}
-
 std::string run_map(const std::string &rules, const std::vector<Arrival> &arrivals,
                     std::uint64_t *not_finite = nullptr) {
   MapFile map;
@@ -145,7 +95,7 @@ std::string run_map(const std::string &rules, const std::vector<Arrival> &arriva
   MapEngine engine(map);
   std::string sent;
   const MapEngine::Send send = [&](const unsigned char *bytes, std::uint32_t size) {
-    sent += (sent.empty() ? "" : " | ") + element_text(bytes, size);
+    sent += (sent.empty() ? "" : " | ") + osc_text(bytes, size);
   };
   for (const Arrival &a : arrivals) {
     const int address = find_bridge_address(a.address);

@@ -257,29 +257,6 @@ TEST(TapProcess, PrintsAndRecordsTheBridgeExactlyAndTheRecordingReplaysItByteFor
   std::remove(recording.c_str());
 }
 
-// A plain OSC message as "ADDRESS ,TAGS VALUE ...", floats with six digits.
-std::string message_text(const Datagram &d) {
-  std::string text(reinterpret_cast<const char *>(d.data()));
-  std::size_t at = (text.size() + 4) & ~std::size_t{3};
-  const std::string tags(reinterpret_cast<const char *>(d.data() + at));
-  text += " " + tags;
-  at += (tags.size() + 4) & ~std::size_t{3};
-  for (const char tag : tags.substr(1)) {
-    if (tag == 'f' || tag == 'i') {
-      const std::uint32_t bits = std::uint32_t{d[at]} << 24 | std::uint32_t{d[at + 1]} << 16 |
-                                 std::uint32_t{d[at + 2]} << 8 | d[at + 3];
-      float value = 0;
-      std::memcpy(&value, &bits, 4);
-      char number[32];
-      std::snprintf(number, sizeof number, " %g",
-                    tag == 'f' ? value : static_cast<double>(static_cast<std::int32_t>(bits)));
-      text += number;
-      at += 4;
-    }
-  }
-  return text;
-}
-
 // The whole table, then rotations in one burst and a button pressed twice
 // and let go, into --messages and both presets unedited; oscdump receives
 // Wekinator's.
@@ -318,12 +295,12 @@ TEST(TapProcess, PlainMessagesAndBothPresetsFromEveryKind) {
 
   std::map<std::string, std::vector<std::string>> shown; // per parameter, in order
   for (const Datagram &d : vrchat.receive_all(26, 10s, 500ms)) {
-    const std::string text = message_text(d);
-    const std::size_t space = text.find(' ');
-    shown[text.substr(19, space - 19)].push_back(text.substr(space + 1));
+    const std::string text = osc_text(d.data(), d.size());
+    const std::size_t comma = text.find(',');
+    shown[text.substr(19, comma - 19)].push_back(text.substr(comma));
   }
   std::map<std::string, std::vector<std::string>> expected = {
-      {"RingRoll", {",f 0.00277778", ",f 0.5", ",f 1"}},
+      {"RingRoll", {",f 0.00277778", ",f 0.5", ",f 1"}}, // 90, then -90 and 360 held
       {"RingPitch", {",f -0.00416667", ",f 0", ",f 0", ",f 0"}},
       {"RingYaw", {",f 0.0333333", ",f 0", ",f 0", ",f 0"}},
       {"RingJoyX", {",f -1"}},

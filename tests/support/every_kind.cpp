@@ -1,5 +1,7 @@
 #include "tests/support/every_kind.h"
 
+#include <cstdio>
+#include <cstring>
 #include <sstream>
 
 Datagram bundle(const std::string &messages) {
@@ -55,4 +57,37 @@ std::vector<std::pair<std::string, std::string>> every_kind() {
     rows.emplace_back(kind + fields, "");
   }
   return rows;
+}
+
+std::string osc_text(const unsigned char *bytes, std::size_t size) {
+  const auto word = [bytes](std::size_t at) {
+    return std::uint32_t{bytes[at]} << 24 | std::uint32_t{bytes[at + 1]} << 16 |
+           std::uint32_t{bytes[at + 2]} << 8 | bytes[at + 3];
+  };
+  if (size >= 16 && std::memcmp(bytes, "#bundle", 8) == 0) {
+    std::string text = "[";
+    for (std::size_t at = 16; at + 4 <= size; at += 4 + word(at)) {
+      text += (text.size() > 1 ? " " : "") + osc_text(bytes + at + 4, word(at));
+    }
+    return text + "]";
+  }
+  std::string text(reinterpret_cast<const char *>(bytes),
+                   strnlen(reinterpret_cast<const char *>(bytes), size));
+  std::size_t at = (text.size() + 4) & ~std::size_t{3};
+  const std::string tags(reinterpret_cast<const char *>(bytes + at));
+  text += tags;
+  at += (tags.size() + 4) & ~std::size_t{3};
+  for (const char tag : tags.substr(1)) {
+    if (tag == 'f' || tag == 'i') {
+      const std::uint32_t bits = word(at);
+      float value = 0;
+      std::memcpy(&value, &bits, 4);
+      char number[32];
+      std::snprintf(number, sizeof number, " %g",
+                    tag == 'f' ? value : static_cast<double>(static_cast<std::int32_t>(bits)));
+      text += number;
+      at += 4;
+    }
+  }
+  return text;
 }

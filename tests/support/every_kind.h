@@ -1,5 +1,6 @@
-// The bridge's datagrams as tests spell them: a bundle from a short text,
-// and one row of the simulated ring's script per kind with what it sends.
+// OSC as tests spell it: a bundle of the bridge's from a short text, one row
+// of the simulated ring's script per kind with what it sends, and any
+// packet back as text.
 #pragma once
 
 #include "tests/support/udp_receiver.h"
@@ -16,3 +17,7 @@ Datagram bundle(const std::string &messages);
 
 // Script lines, every field distinct, and the messages of their datagrams.
 std::vector<std::pair<std::string, std::string>> every_kind();
+
+// A message as "ADDRESS,TAGS VALUE ..." (numbers as %g), a bundle as its
+// elements in brackets.
+std::string osc_text(const unsigned char *bytes, std::size_t size);
