@@ -81,7 +81,52 @@ bool MapEngine::due(const MapRule &rule, const RuleState &state, std::int64_t no
          static_cast<double>(now_us - state.last_sent_us) >= 1e6 / rule.at_most_per_s;
 }
 
+void MapEngine::encode_midi(const MapRule &rule, const RuleState &state) {
+  const double value = state.sources[0].value;
+  const auto status = [&rule](int kind) {
+    return static_cast<unsigned char>(kind | (rule.channel - 1));
+  };
+  const auto seven = [](long v) { return static_cast<unsigned char>(v & 127); };
+  const MapSource &source = rule.sources[0];
+  const bool on = source.has_threshold ? value > source.threshold : value != 0;
+  const long v =
+      source.type == ArgumentType::boolean
+          ? (on ? (rule.midi == MidiKind::control14 || rule.midi == MidiKind::bend ? 16383 : 127)
+                : 0)
+          : std::lround(value);
+  const auto number = static_cast<unsigned char>(rule.number);
+  switch (rule.midi) {
+  case MidiKind::control:
+    message = {status(0xB0), number, seven(v)};
+    break;
+  case MidiKind::control14:
+    message = {status(0xB0), number, seven(v >> 7), status(0xB0), seven(number + 32), seven(v)};
+    break;
+  case MidiKind::bend:
+    message = {status(0xE0), seven(v), seven(v >> 7)};
+    break;
+  case MidiKind::program:
+    message = {status(0xC0), seven(v)};
+    break;
+  case MidiKind::note:
+  case MidiKind::none: {
+    double velocity = rule.velocity;
+    if (rule.velocity_scaled) {
+      velocity = 1 + (value - rule.velocity_from.low) * 126 /
+                         (rule.velocity_from.high - rule.velocity_from.low);
+    }
+    const long on = std::min(127L, std::max(1L, std::lround(velocity)));
+    message = value != 0 ? std::vector<unsigned char>{status(0x90), number, seven(on)}
+                         : std::vector<unsigned char>{status(0x80), number, 0};
+  }
+  }
+}
+
 void MapEngine::encode(const MapRule &rule, const RuleState &state) {
+  if (rule.midi != MidiKind::none) {
+    encode_midi(rule, state);
+    return;
+  }
   message.assign(state.address.begin(), state.address.end());
   std::string tags = ",";
   for (std::size_t s = 0; s < rule.sources.size(); ++s) {
@@ -106,6 +151,14 @@ void MapEngine::encode(const MapRule &rule, const RuleState &state) {
 void MapEngine::offer(int r, std::int64_t now_us) {
   RuleState &state = rules[r];
   state.held = false;
+  if (map.rules[r].midi == MidiKind::note) {
+    // On when its source turns from 0, off when it returns to 0.
+    const bool on = state.sources[0].value != 0;
+    if (on == state.note_on) {
+      return;
+    }
+    state.note_on = on;
+  }
   encode(map.rules[r], state);
   if (map.rules[r].changes_only && state.sent && message == state.last_sent) {
     return;
@@ -118,6 +171,19 @@ void MapEngine::offer(int r, std::int64_t now_us) {
   }
   out.insert(out.end(), message.begin(), message.end());
   ++out_messages;
+}
+
+void MapEngine::send_out(const Send &send) {
+  for (std::size_t at = 0; map.midi && at < out.size();) {
+    // A program change has one data byte, every other message two.
+    const std::size_t size = (out[at] & 0xF0) == 0xC0 ? 2 : 3;
+    send(out.data() + at, static_cast<std::uint32_t>(size));
+    at += size;
+  }
+  if (!map.midi && !out.empty()) {
+    send(out.data(), static_cast<std::uint32_t>(out.size()));
+  }
+  out.clear();
 }
 
 // Bundled, what the datagram brought goes as one bundle; otherwise each
@@ -163,9 +229,8 @@ void MapEngine::take(int first, int count, const std::uint32_t *bits, std::int64
     }
     start_out();
     offer(static_cast<int>(r), now_us);
-    if (!map.bundled && !out.empty()) {
-      send(out.data(), static_cast<std::uint32_t>(out.size()));
-      out.clear();
+    if (!map.bundled) {
+      send_out(send);
     }
   }
   finish(send);

@@ -1,10 +1,9 @@
 // A map at work: takes the values of each of the bridge's datagrams and
-// hands out the map's messages, already encoded, as datagrams for its
-// destination. Each rule keeps the latest value of each of its sources (0
-// until first seen) and builds its message whenever a datagram brings a
-// finite value for any of them. A value that is not finite (NaN, an
-// infinity, or one that scaling takes out of range) is dropped and counted;
-// the rule keeps the last finite one.
+// hands out the map's messages, already encoded: OSC as datagrams for its
+// destination, MIDI one short message at a time. Each rule keeps the latest value of each of its
+// sources (0 until first seen) and builds its message whenever a datagram brings a finite value for
+// any of them. A value that is not finite (NaN, an infinity, or one that scaling takes out of
+// range) is dropped and counted; the rule keeps the last finite one.
 #pragma once
 
 #include "maps/map_file.h"
@@ -43,6 +42,7 @@ private:
     std::vector<unsigned char> last_sent;
     bool sent = false;
     bool held = false; // a rate limit keeps a message to send at its turn
+    bool note_on = false;
     std::int64_t last_sent_us = 0;
   };
   struct Use {
@@ -53,6 +53,9 @@ private:
   bool update(const MapSource &source, SourceState &state, double value, std::int64_t now_us);
   bool due(const MapRule &rule, const RuleState &state, std::int64_t now_us) const;
   void encode(const MapRule &rule, const RuleState &state);
+  void encode_midi(const MapRule &rule, const RuleState &state);
+  // What was offered for one rule; MIDI a message at a time.
+  void send_out(const Send &send);
   // Adds the rule's message to what goes out, unless it repeats the last
   // one sent and the rule sends only changes.
   void offer(int rule, std::int64_t now_us);

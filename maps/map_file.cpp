@@ -112,12 +112,61 @@ std::string bridge_address_list() {
   return list;
 }
 
+MidiKind midi_kind(const std::string &word) {
+  return word == "cc"        ? MidiKind::control
+         : word == "cc14"    ? MidiKind::control14
+         : word == "note"    ? MidiKind::note
+         : word == "bend"    ? MidiKind::bend
+         : word == "program" ? MidiKind::program
+                             : MidiKind::none;
+}
+
+// MIDI's ranges: 7 bits, and 14 for a controller pair and the pitch bend.
+int midi_high(MidiKind kind) {
+  return kind == MidiKind::control14 || kind == MidiKind::bend ? 16383 : 127;
+}
+
+// A MIDI rule's one source, scaled to the message's range (a pitch bend
+// from -1..1 unless given) and clamped to it; controls only on change.
+std::string read_midi_rule(MapRule &rule) {
+  if (rule.sources.size() != 1) {
+    return "a MIDI rule takes one source";
+  }
+  MapSource &source = rule.sources[0];
+  if (rule.midi == MidiKind::note) {
+    if (source.scaled) {
+      return "a note takes no scale: it is on while its source is not 0 (\"velocity from "
+             "0..1\" scales the velocity)";
+    }
+    return "";
+  }
+  const double high = midi_high(rule.midi);
+  if (source.type == ArgumentType::boolean) {
+    if (source.scaled || source.clamped) {
+      return "a bool is 0 or the top of MIDI's range: it takes no scale";
+    }
+    rule.changes_only = true;
+    return "";
+  }
+  if (rule.midi == MidiKind::bend && !source.scaled) {
+    source.scaled = true;
+    source.from = {-1, 1};
+  }
+  source.to = {0, high};
+  source.clamped = true;
+  source.clamp = {0, high};
+  source.type = ArgumentType::int32;
+  rule.changes_only = true;
+  return "";
+}
+
 // The words after "<-": sources, each followed by its own words, and the
 // message's words anywhere. Returns what is wrong, or an empty text.
-std::string read_rule(const std::vector<std::string> &words, MapRule &rule) {
+std::string read_rule(const std::vector<std::string> &words, std::size_t first, MapRule &rule) {
+  const bool midi = rule.midi != MidiKind::none;
   MapSource *source = nullptr;
   std::vector<char> typed; // per source: its type was given
-  for (std::size_t i = 2; i < words.size(); ++i) {
+  for (std::size_t i = first; i < words.size(); ++i) {
     const std::string &word = words[i];
     const bool has_next = i + 1 < words.size();
     if (word.front() == '/') {
@@ -149,6 +198,34 @@ std::string read_rule(const std::vector<std::string> &words, MapRule &rule) {
       i += 2;
       continue;
     }
+    if (midi && (word == "channel" || word == "velocity")) {
+      double value = 0;
+      const bool scaled = word == "velocity" && has_next && words[i + 1] == "from";
+      if (scaled) {
+        const std::string wrong = i + 2 < words.size()
+                                      ? read_range(words[i + 2], rule.velocity_from)
+                                      : "velocity from needs a range";
+        if (!wrong.empty()) {
+          return wrong;
+        }
+        rule.velocity_scaled = true;
+        i += 2;
+        continue;
+      }
+      const int low = 1;
+      const int high = word == "channel" ? 16 : 127;
+      if (!has_next || !read_number(words[++i], value) || value != std::floor(value) ||
+          value < low || value > high) {
+        return word + " needs a whole number from " + std::to_string(low) + " to " +
+               std::to_string(high);
+      }
+      if (word == "channel") {
+        rule.channel = static_cast<int>(value);
+      } else {
+        rule.velocity = value;
+      }
+      continue;
+    }
     if (source == nullptr) {
       return "\"" + word + "\" before any source: a rule reads ADDRESS <- SOURCE ...";
     }
@@ -168,17 +245,20 @@ std::string read_rule(const std::vector<std::string> &words, MapRule &rule) {
       }
     } else if (word == "from") {
       std::string wrong = has_next ? read_range(words[i + 1], source->from) : "from needs a range";
-      if (wrong.empty() && (i + 3 >= words.size() || words[i + 2] != "to")) {
-        wrong = "a scale reads \"from -180..180 to -1..1\"";
+      // A MIDI value's range is MIDI's own.
+      const bool to = i + 3 < words.size() && words[i + 2] == "to";
+      if (wrong.empty() && to == midi) {
+        wrong = midi ? "a MIDI value scales \"from -180..180\" to MIDI's range"
+                     : "a scale reads \"from -180..180 to -1..1\"";
       }
-      if (wrong.empty()) {
+      if (wrong.empty() && to) {
         wrong = read_range(words[i + 3], source->to);
       }
       if (!wrong.empty()) {
         return wrong;
       }
       source->scaled = true;
-      i += 3;
+      i += to ? 3 : 1;
     } else if (word == "to") {
       return "\"to\" without \"from\": a scale reads \"from -180..180 to -1..1\"";
     } else if (word == "clamp") {
@@ -213,6 +293,9 @@ std::string read_rule(const std::vector<std::string> &words, MapRule &rule) {
     } else {
       return "unknown word \"" + word + "\"";
     }
+  }
+  if (midi) {
+    return read_midi_rule(rule);
   }
   // Untyped, a value keeps the bridge's type, or is a float once scaled.
   for (std::size_t s = 0; s < rule.sources.size(); ++s) {
@@ -258,17 +341,48 @@ bool parse_map_text(const std::string &name, const std::string &text, MapFile &m
     if (words.empty()) {
       continue;
     }
-    if (words[0] == "to") {
+    const MidiKind midi = midi_kind(words[0]);
+    if (words[0] == "to" || words[0] == "midi") {
       Endpoint to{};
-      const std::string wrong = words.size() != 2 ? "a destination reads \"to [HOST:]PORT\""
-                                                  : parse_endpoint("to", words[1], to);
+      std::string wrong;
+      if (words[0] == "to") {
+        wrong = words.size() != 2 ? "a destination reads \"to [HOST:]PORT\""
+                                  : parse_endpoint("to", words[1], to);
+      }
       if (!wrong.empty()) {
         mistake(wrong);
       } else if (to_line != 0) {
         mistake("a second destination: a map has one (line " + std::to_string(to_line) + ")");
       } else {
+        map.midi = words[0] == "midi";
         map.to = to;
+        for (std::size_t w = 1; map.midi && w < words.size(); ++w) {
+          map.midi_port += (w == 1 ? "" : " ") + words[w];
+        }
         to_line = number;
+      }
+    } else if (midi != MidiKind::none) {
+      MapRule rule;
+      rule.line = number;
+      rule.midi = midi;
+      const bool numbered = midi != MidiKind::bend && midi != MidiKind::program;
+      const std::size_t arrow = numbered ? 2 : 1;
+      double value = -1;
+      const double high = midi == MidiKind::control14 ? 31 : 127;
+      std::string wrong;
+      if (numbered && (words.size() < 2 || !read_number(words[1], value) ||
+                       value != std::floor(value) || value < 0 || value > high)) {
+        wrong = words[0] + " needs a number from 0 to " + std::to_string(static_cast<int>(high));
+      } else if (words.size() <= arrow || words[arrow] != "<-") {
+        wrong = "a MIDI rule reads \"" + words[0] + (numbered ? " N" : "") + " <- SOURCE ...\"";
+      } else {
+        rule.number = static_cast<int>(value);
+        wrong = read_rule(words, arrow + 1, rule);
+      }
+      if (wrong.empty()) {
+        map.rules.push_back(std::move(rule));
+      } else {
+        mistake(wrong);
       }
     } else if (words[0] == "bundle" && words.size() == 1) {
       map.bundled = true;
@@ -285,7 +399,7 @@ bool parse_map_text(const std::string &name, const std::string &text, MapFile &m
       } else if (map.rules.size() == MapFile::max_rules) {
         wrong = "more than 256 rules";
       } else {
-        wrong = read_rule(words, rule);
+        wrong = read_rule(words, 2, rule);
       }
       if (wrong.empty()) {
         map.rules.push_back(std::move(rule));
@@ -293,8 +407,19 @@ bool parse_map_text(const std::string &name, const std::string &text, MapFile &m
         mistake(wrong);
       }
     } else {
-      mistake("unknown word \"" + words[0] + "\" (a line is \"to\", \"bundle\" or a rule)");
+      mistake("unknown word \"" + words[0] +
+              "\" (a line is \"to\", \"midi\", \"bundle\" or a rule)");
     }
+  }
+  for (const MapRule &rule : map.rules) {
+    if ((rule.midi != MidiKind::none) != map.midi && to_line != 0) {
+      mistakes.push_back(name + ":" + std::to_string(rule.line) + ": " +
+                         (map.midi ? "an OSC rule in a map that sends MIDI"
+                                   : "a MIDI rule in a map that sends OSC (\"midi\" sends MIDI)"));
+    }
+  }
+  if (map.midi && map.bundled) {
+    mistakes.push_back(name + ": \"bundle\" is for OSC, not MIDI");
   }
   if (mistakes.size() == mistakes_before) {
     if (to_line == 0) {
@@ -327,12 +452,33 @@ bool read_map_file(const std::string &path, MapFile &map, std::vector<std::strin
 }
 
 std::string describe_map(const MapFile &map) {
-  std::string text = map.name + ": to " + map.to.text() + ", " +
-                     (map.bundled ? "one bundle per datagram received" : "a datagram per message") +
-                     ", " + std::to_string(map.rules.size()) +
-                     (map.rules.size() == 1 ? " rule\n" : " rules\n");
+  std::string text =
+      map.name + ": " +
+      (map.midi
+           ? "MIDI to " + (map.midi_port.empty() ? "the port --midi-port names, or the tap's own"
+                                                 : "the port named like \"" + map.midi_port + "\"")
+           : "to " + map.to.text() + ", " +
+                 (map.bundled ? "one bundle per datagram received" : "a datagram per message")) +
+      ", " + std::to_string(map.rules.size()) + (map.rules.size() == 1 ? " rule\n" : " rules\n");
   for (const MapRule &rule : map.rules) {
-    text += "line " + std::to_string(rule.line) + ": " + rule.address + " <-";
+    static const char *const kinds[] = {"",     "control",    "14-bit control",
+                                        "note", "pitch bend", "program change"};
+    std::string target = rule.address;
+    if (rule.midi != MidiKind::none) {
+      target = kinds[static_cast<int>(rule.midi)];
+      if (rule.midi == MidiKind::control14) {
+        target += " " + std::to_string(rule.number) + "/" + std::to_string(rule.number + 32);
+      } else if (rule.midi == MidiKind::control || rule.midi == MidiKind::note) {
+        target += " " + std::to_string(rule.number);
+      }
+      target += " on channel " + std::to_string(rule.channel);
+      if (rule.midi == MidiKind::note) {
+        target += rule.velocity_scaled
+                      ? ", velocity from " + range_text(rule.velocity_from) + " to 1..127"
+                      : ", velocity " + number_text(rule.velocity);
+      }
+    }
+    text += "line " + std::to_string(rule.line) + ": " + target + " <-";
     for (const MapSource &s : rule.sources) {
       text += std::string(&s == &rule.sources.front() ? " " : "; ") +
               bridge_addresses[s.address].address;
@@ -347,6 +493,18 @@ std::string describe_map(const MapFile &map) {
       }
       if (s.clamped) {
         text += ", clamped to " + range_text(s.clamp);
+      }
+      const bool boolean = s.type == ArgumentType::boolean;
+      if (rule.midi == MidiKind::note) {
+        text += ", on while not 0";
+        continue;
+      }
+      if (rule.midi != MidiKind::none) {
+        text += boolean ? std::string(", the top of the range when ") +
+                              (s.has_threshold ? "above " + number_text(s.threshold) : "not 0") +
+                              ", else 0"
+                        : ", rounded";
+        continue;
       }
       text += s.type == ArgumentType::float32 ? ", float (f)"
               : s.type == ArgumentType::int32 ? ", int rounded (i)"

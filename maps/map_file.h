@@ -32,9 +32,18 @@ struct MapSource {
   double smoothing_s = 0; // time constant; 0: none
 };
 
+// What a rule of a MIDI map sends.
+enum class MidiKind { none, control, control14, note, bend, program };
+
 struct MapRule {
   int line = 0;
-  std::string address; // the message's own OSC address
+  std::string address; // the message's own OSC address; empty for MIDI
+  MidiKind midi = MidiKind::none;
+  int number = 0;  // the controller or note
+  int channel = 1; // 1 to 16
+  double velocity = 100;
+  bool velocity_scaled = false; // from `velocity_from` to 1..127
+  ValueRange velocity_from;
   std::vector<MapSource> sources;
   bool changes_only = false;
   double at_most_per_s = 0; // 0: no limit
@@ -48,7 +57,9 @@ struct MapFile {
 
   std::string name; // the path, as mistakes name it
   Endpoint to{"127.0.0.1", 0};
-  bool bundled = false; // one bundle per incoming datagram, not a datagram per message
+  bool midi = false;     // `midi [PORT]` in place of `to`
+  std::string midi_port; // a part of the port's name; empty: --midi-port or the tap's own
+  bool bundled = false;  // one bundle per incoming datagram, not a datagram per message
   std::vector<MapRule> rules;
 };
 

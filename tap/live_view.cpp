@@ -119,7 +119,8 @@ std::string LiveView::frame(const TapStats &stats, std::int64_t now_us, int colu
     const std::string entry =
         "  " + d.name + (d.map ? " " + std::to_string(d.forwarded) + " sent " : " ") +
         std::to_string(d.failed) + " failed" +
-        (d.map ? " " + std::to_string(d.not_finite) + " not finite" : std::string());
+        (d.map ? " " + std::to_string(d.not_finite) + " not finite" : std::string()) +
+        (d.port_there ? "" : " port gone");
     if (forwards.size() + entry.size() > static_cast<std::size_t>(columns)) {
       lines.push_back(fitted(forwards, columns));
       forwards = "       ";

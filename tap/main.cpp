@@ -4,6 +4,7 @@
 #include "maps/map_engine.h"
 #include "maps/map_file.h"
 #include "platform/console.h"
+#include "platform/midi_output.h"
 #include "tap/datagram_decoder.h"
 #include "tap/event_text.h"
 #include "tap/live_view.h"
@@ -42,7 +43,54 @@ struct Output {
   enum class Kind { forward, messages, map } kind;
   Destination socket;
   std::unique_ptr<MapEngine> map;
+  std::unique_ptr<platform::MidiOutput> midi; // a MIDI map's, in place of the socket
+  std::uint64_t midi_sent = 0;
+  std::uint64_t midi_failed = 0;
 };
+
+// A MIDI port that went away, or came back, is said once.
+void check_midi(Output &output, std::int64_t now_us) {
+  if (!output.midi) {
+    return;
+  }
+  const platform::MidiOutput::Change change = output.midi->check(now_us);
+  if (change != platform::MidiOutput::Change::none) {
+    say("MIDI port " + output.midi->port_name() +
+        (change == platform::MidiOutput::Change::gone
+             ? " is gone: what it misses counts as failed until it is back"
+             : " is back"));
+  }
+}
+
+// The MIDI outputs there are, one a line; false when there is no MIDI.
+bool list_midi() {
+  platform::MidiOutput midi;
+  std::string error;
+  if (!midi.start(error)) {
+    say(error);
+    return false;
+  }
+  std::string text;
+  for (const std::string &name : midi.outputs()) {
+    text += name + "\n";
+  }
+  platform::write_stdout(text.data(), text.size());
+  return true;
+}
+
+// A MIDI map's port: the one --midi-port or the map names, else a port of
+// the tap's own. False with the reason said.
+bool open_midi(Output &output, const MapFile &map, const std::string &midi_port) {
+  output.midi = std::make_unique<platform::MidiOutput>();
+  std::string error;
+  const std::string port = midi_port.empty() ? map.midi_port : midi_port;
+  if (!output.midi->start(error) ||
+      !(port.empty() ? output.midi->open_own("ring2osc", error) : output.midi->open(port, error))) {
+    say(map.name + ": " + error);
+    return false;
+  }
+  return true;
+}
 
 // Every map of the command line, or false with each mistake said.
 bool read_maps(const std::vector<std::string> &paths, std::vector<MapFile> &maps) {
@@ -70,6 +118,9 @@ std::string summary(const TapStats &stats, bool recording) {
             (d.map ? " sent, " : " forwarded, ") + std::to_string(d.failed) + " failed";
     if (d.map) {
       text += ", " + std::to_string(d.not_finite) + " not finite dropped";
+    }
+    if (!d.port_there) {
+      text += ", the port is gone";
     }
   }
   text += "; " + std::to_string(stats.dropped_lines) + " output lines dropped";
@@ -130,9 +181,23 @@ int run(const TapOptions &options) {
       return exit_usage;
     }
   }
+  std::string midi_system;
   for (const MapFile &map : maps) {
-    if (!add_output(Output::Kind::map, "--map " + map.name, map.to,
-                    map.name + " -> " + map.to.text())) {
+    if (map.midi) {
+      outputs.push_back(std::make_unique<Output>());
+      outputs.back()->kind = Output::Kind::map;
+      if (!open_midi(*outputs.back(), map, options.midi_port)) {
+        return exit_failure;
+      }
+      const platform::MidiOutput &midi = *outputs.back()->midi;
+      if (midi_system.empty()) {
+        midi_system = midi.system();
+        say("MIDI through " + midi_system);
+      }
+      stats.destinations.push_back({map.name + " -> MIDI " + midi.port_name(), 0, 0, true});
+      stats.destinations.back().midi = true;
+    } else if (!add_output(Output::Kind::map, "--map " + map.name, map.to,
+                           map.name + " -> " + map.to.text())) {
       return exit_usage;
     }
     outputs.back()->map = std::make_unique<MapEngine>(map);
@@ -161,9 +226,12 @@ int run(const TapOptions &options) {
   const auto take_destination_counts = [&] {
     stats.system_dropped = listener.system_dropped();
     for (std::size_t i = 0; i < outputs.size(); ++i) {
-      stats.destinations[i].forwarded = outputs[i]->socket.forwarded();
-      stats.destinations[i].failed = outputs[i]->socket.failed();
-      stats.destinations[i].not_finite = outputs[i]->map ? outputs[i]->map->not_finite() : 0;
+      const Output &o = *outputs[i];
+      DestinationStats &d = stats.destinations[i];
+      d.forwarded = o.midi ? o.midi_sent : o.socket.forwarded();
+      d.failed = o.midi ? o.midi_failed : o.socket.failed();
+      d.not_finite = o.map ? o.map->not_finite() : 0;
+      d.port_there = !o.midi || o.midi->port_there();
     }
   };
   const auto take_recorder_counts = [&] {
@@ -212,7 +280,13 @@ int run(const TapOptions &options) {
 
   const auto send_to = [](Output &output, std::int64_t now) {
     return [&output, now](const unsigned char *bytes, std::uint32_t size) {
-      output.socket.forward(bytes, size, now);
+      if (!output.midi) {
+        output.socket.forward(bytes, size, now);
+      } else if (output.midi->send(bytes, size)) {
+        ++output.midi_sent;
+      } else {
+        ++output.midi_failed;
+      }
     };
   };
   std::vector<unsigned char> buffer(max_datagram + 1);
@@ -224,6 +298,7 @@ int run(const TapOptions &options) {
       const std::int64_t now = now_us();
       for (const std::unique_ptr<Output> &output : outputs) {
         output->socket.read_reports(now);
+        check_midi(*output, now);
         if (output->map) {
           output->map->send_due(now, send_to(*output, now));
         }
@@ -260,6 +335,7 @@ int run(const TapOptions &options) {
         bits[i] = argument_bits(event, i);
       }
       for (const std::unique_ptr<Output> &output : outputs) {
+        check_midi(*output, arrival_us);
         if (output->map) {
           const MapEngine::Send send = send_to(*output, arrival_us);
           output->map->send_due(arrival_us, send);
@@ -333,6 +409,9 @@ int main(int argc, char **argv) {
   if (options.help) {
     platform::write_stdout(tap_usage, std::strlen(tap_usage));
     return 0;
+  }
+  if (options.list_midi) {
+    return list_midi() ? 0 : exit_failure;
   }
   if (!options.check_maps.empty()) {
     std::vector<MapFile> maps;

@@ -52,7 +52,10 @@ std::string status_json(const TapStats &stats, const StatusExtras &extras, std::
     const DestinationStats &d = stats.destinations[i];
     json += std::string(i == 0 ? "" : ",") + "{\"name\":" + quoted(d.name) + "," +
             field("forwarded", d.forwarded) + "," + field("failed", d.failed) +
-            (d.map ? "," + field("not_finite", d.not_finite) : std::string()) + "}";
+            (d.map ? "," + field("not_finite", d.not_finite) : std::string()) +
+            (d.midi ? std::string(",\"port_there\":") + (d.port_there ? "true" : "false")
+                    : std::string()) +
+            "}";
   }
   json += "],\"recording\":" + (extras.record_path.empty() ? "null" : quoted(extras.record_path)) +
           "," + field("recorded", stats.recorded) + "," +

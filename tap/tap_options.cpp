@@ -3,16 +3,19 @@
 #include "web/web_rules.h"
 
 const char *const tap_usage =
-    "usage: ring2osc-tap [--listen [HOST:]PORT] [--forward [HOST:]PORT]... [--messages "
-    "[HOST:]PORT]...\n"
-    "                    [--map FILE]... [--plain | --quiet] [--record FILE [--force]]\n"
+    "usage: ring2osc-tap [--listen [HOST:]PORT] [--forward [HOST:]PORT]...\n"
+    "                    [--messages [HOST:]PORT]... [--map FILE]... [--midi-port NAME]\n"
+    "                    [--plain | --quiet] [--record FILE [--force]]\n"
     "                    [--web [HOST:]PORT [--web-origin ORIGIN]...]\n"
     "       ring2osc-tap --check-map FILE...\n"
+    "       ring2osc-tap --list-midi\n"
     "Receives OSC over UDP (default 127.0.0.1:7040), forwards every datagram unchanged to each\n"
     "--forward destination (HOST defaults to 127.0.0.1), each message of a bundle as a datagram\n"
     "of its own to each --messages destination, and the messages of each --map FILE (renamed,\n"
     "scaled, combined: docs/maps.md) to the destination the map names; up to 16 destinations in\n"
-    "all. --check-map prints a map's rules as the tap reads them and exits. It shows the bridge's\n"
+    "all. A map may send MIDI instead, to the port it names, or --midi-port's (a part of its\n"
+    "name), or on Linux a port of the tap's own, \"ring2osc\"; --list-midi lists the outputs.\n"
+    "--check-map prints a map's rules as the tap reads them and exits. It shows the bridge's\n"
     "messages: a live view on a terminal, one line per message with --plain or into a pipe,\n"
     "nothing with --quiet. --record writes every datagram to FILE as a script the simulated\n"
     "ring replays; an existing FILE is kept unless --force. --web serves a monitor page at\n"
@@ -26,8 +29,8 @@ std::string parse_tap_options(const std::vector<std::string> &arguments, TapOpti
     const std::string &option = arguments[i];
     const bool takes_value = option == "--listen" || option == "--forward" ||
                              option == "--messages" || option == "--map" ||
-                             option == "--check-map" || option == "--record" || option == "--web" ||
-                             option == "--web-origin";
+                             option == "--check-map" || option == "--midi-port" ||
+                             option == "--record" || option == "--web" || option == "--web-origin";
     if (takes_value && i + 1 == arguments.size()) {
       return option + " needs a value";
     }
@@ -42,6 +45,10 @@ std::string parse_tap_options(const std::vector<std::string> &arguments, TapOpti
       (option == "--forward" ? options.forwards : options.messages).push_back(to);
     } else if (option == "--map") {
       options.maps.push_back(arguments[++i]);
+    } else if (option == "--midi-port") {
+      options.midi_port = arguments[++i];
+    } else if (option == "--list-midi") {
+      options.list_midi = true;
     } else if (option == "--check-map") {
       options.check_maps.push_back(arguments[++i]);
     } else if (option == "--record") {

@@ -18,6 +18,8 @@ struct TapOptions {
   std::vector<Endpoint> messages;
   std::vector<std::string> maps;
   std::vector<std::string> check_maps; // --check-map: show these and exit
+  std::string midi_port;               // for every MIDI map, over the map's own
+  bool list_midi = false;
   bool plain = false;
   bool quiet = false;
   std::string record_path;

@@ -30,6 +30,8 @@ struct DestinationStats {
   std::uint64_t failed = 0;
   bool map = false;
   std::uint64_t not_finite = 0;
+  bool midi = false;
+  bool port_there = true; // a MIDI port can go away and come back
 };
 
 struct TapStats {

@@ -39,7 +39,7 @@ TEST(MapFile, EveryMistakeIsSaidWithItsLineAndNoneStopsTheOthers) {
       {"/a <- f /r/r", "\"f\" before any source: a rule reads ADDRESS <- SOURCE ..."},
       {"to 70000", "to: port must be a number from 1 to 65535, not \"70000\""},
       {"to 9001", "a second destination: a map has one (line 1)"},
-      {"bundel", "unknown word \"bundel\" (a line is \"to\", \"bundle\" or a rule)"},
+      {"bundel", "unknown word \"bundel\" (a line is \"to\", \"midi\", \"bundle\" or a rule)"},
       {"\xC3(", "not UTF-8 text"},
   };
   std::string text = "to 9000\n";
@@ -53,6 +53,12 @@ TEST(MapFile, EveryMistakeIsSaidWithItsLineAndNoneStopsTheOthers) {
   expected.push_back("m:14: a line longer than 4096 bytes");
   expected.push_back("m:15: a NUL byte: this is not a text file");
   EXPECT_EQ(mistakes_in(text), expected);
+  EXPECT_EQ(mistakes_in("midi\ncc 200 <- /r/r\ncc 2 <- /r/r from 0..1 to 0..9\n"
+                        "note 6 <- /b/0 channel 17\n/x <- /r/r\n"),
+            (std::vector<std::string>{"m:2: cc needs a number from 0 to 127",
+                                      "m:3: a MIDI value scales \"from -180..180\" to MIDI's range",
+                                      "m:4: channel needs a whole number from 1 to 16",
+                                      "m:5: an OSC rule in a map that sends MIDI"}));
   EXPECT_EQ(mistakes_in("/a <- /r/r\n"),
             std::vector<std::string>{"m: no destination: a line \"to [HOST:]PORT\" is missing"});
   MapFile map;
@@ -91,11 +97,18 @@ std::string run_map(const std::string &rules, const std::vector<Arrival> &arriva
                     std::uint64_t *not_finite = nullptr) {
   MapFile map;
   std::vector<std::string> mistakes;
-  EXPECT_TRUE(parse_map_text("m", "to 9000\n" + rules, map, mistakes)) << mistakes[0];
+  const bool midi = rules.rfind("midi", 0) == 0;
+  EXPECT_TRUE(parse_map_text("m", (midi ? "" : "to 9000\n") + rules, map, mistakes)) << mistakes[0];
   MapEngine engine(map);
   std::string sent;
   const MapEngine::Send send = [&](const unsigned char *bytes, std::uint32_t size) {
-    sent += (sent.empty() ? "" : " | ") + osc_text(bytes, size);
+    std::string text;
+    for (std::uint32_t i = 0; midi && i < size; ++i) {
+      char hex[4];
+      std::snprintf(hex, sizeof hex, i == 0 ? "%02x" : " %02x", bytes[i]);
+      text += hex;
+    }
+    sent += (sent.empty() ? "" : " | ") + (midi ? text : osc_text(bytes, size));
   };
   for (const Arrival &a : arrivals) {
     const int address = find_bridge_address(a.address);

@@ -226,7 +226,8 @@ function showStatus(status, previous) {
     : `${(status.since_last_us / 1e6).toFixed(1)} s ago`);
   set("destinations", status.destinations.length === 0 ? "none"
     : status.destinations.map((d) => `${d.name}: ${number(d.forwarded)} ${d.not_finite === undefined ? "forwarded" : "sent"}, ${number(d.failed)} failed`
-      + (d.not_finite === undefined ? "" : `, ${number(d.not_finite)} not finite dropped`))
+      + (d.not_finite === undefined ? "" : `, ${number(d.not_finite)} not finite dropped`)
+      + (d.port_there === false ? ", the port is gone" : ""))
         .join("; "));
   set("recording", status.recording === null ? "off"
     : `${status.recording}: ${number(status.recorded)} lines, ${number(status.record_lost)} lost`);

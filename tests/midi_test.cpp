@@ -1,0 +1,180 @@
+// MIDI out of the real tap, on a JACK server of the test's own (the dummy
+// backend: no sound hardware needed) with jack_midi_dump as the receiver:
+// the MIDI preset unedited on the whole table, a port that goes and comes
+// back, the tap's own port, and what it says when MIDI cannot be had.
+#include "tests/support/child_process.h"
+#include "tests/support/every_kind.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <regex>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+const std::string preset = RING2OSC_SOURCE_DIR "/examples/maps/midi.map";
+
+// A JACK server and, while it runs, jack_midi_dump's port "midi-monitor:input".
+struct Jack {
+  Jack() {
+    set_environment("JACK_NO_START_SERVER", "1");
+    set_environment("JACK_DEFAULT_SERVER", "ring2osc-test-" + std::to_string(getpid()));
+    server.start({JACKD_PROGRAM, "-n", "ring2osc-test-" + std::to_string(getpid()), "-d", "dummy",
+                  "-r", "48000", "-p", "256"},
+                 {"", temporary_path("jackd")});
+    up = wait_for("system:playback_1");
+  }
+  ~Jack() {
+    dump.kill();
+    server.wait_exit(SIGTERM, 10s);
+    set_environment("JACK_DEFAULT_SERVER", "");
+  }
+  Jack(const Jack &) = delete;
+  Jack &operator=(const Jack &) = delete;
+
+  bool wait_for(const std::string &port) {
+    for (int i = 0; i < 100; ++i) {
+      const std::string listed = temporary_path("ports");
+      ChildProcess lsp;
+      lsp.start({JACK_LSP_PROGRAM}, {"", listed});
+      lsp.wait_exit(0, 5s);
+      const bool found = read_file(listed).find(port + "\n") != std::string::npos;
+      std::remove(listed.c_str());
+      if (found) {
+        return true;
+      }
+      std::this_thread::sleep_for(50ms);
+    }
+    return false;
+  }
+  bool start_dump() {
+    dump_path = temporary_path("dump");
+    return dump.start({JACK_MIDI_DUMP_PROGRAM}, {"", dump_path}) && wait_for("midi-monitor:input");
+  }
+  // What the dump received, as hex bytes, a message a line.
+  std::string dumped(std::size_t lines) const {
+    std::string shown;
+    for (int i = 0; i < 100; ++i) {
+      shown.clear();
+      const std::string text = read_file(dump_path);
+      const std::regex message(R"(\s*\d+: ((?:[0-9a-f]{2} )+))");
+      for (auto m = std::sregex_iterator(text.begin(), text.end(), message);
+           m != std::sregex_iterator(); ++m) {
+        shown += (*m)[1].str() + "\n";
+      }
+      if (static_cast<std::size_t>(std::count(shown.begin(), shown.end(), '\n')) >= lines) {
+        break;
+      }
+      std::this_thread::sleep_for(50ms);
+    }
+    return shown;
+  }
+
+  ChildProcess server, dump;
+  std::string dump_path;
+  bool up = false;
+};
+
+struct Tap {
+  explicit Tap(std::vector<std::string> arguments) {
+    arguments.insert(arguments.begin(), program_beside_tests("ring2osc-tap"));
+    process.start(arguments, {"", out});
+  }
+  ~Tap() { std::remove(out.c_str()); }
+  Tap(const Tap &) = delete;
+  Tap &operator=(const Tap &) = delete;
+  std::string out = temporary_path("tap");
+  ChildProcess process;
+};
+
+TEST(Midi, ThePresetOnEveryKindThenAPortThatGoesAndComesBack) {
+  Jack jack;
+  ASSERT_TRUE(jack.up && jack.start_dump());
+  Tap tap({"--quiet", "--map", preset, "--midi-port", "MONITOR"});
+  ASSERT_TRUE(wait_for_udp_port(7040, 20s));
+  std::string script;
+  for (const auto &row : every_kind()) {
+    script += row.first + "\n";
+  }
+  {
+    const BridgeRun bridge(script + "0 b_number=0 b_value=0\n");
+    // Notes on while a button is not 0; controls from their ranges to
+    // 0..127, each only when its value changes; what is not finite dropped.
+    EXPECT_EQ(jack.dumped(19), "b0 17 6f \nb0 18 00 \nb0 19 7f \n" // /a: 1.5 -2.25 3.5
+                               "b0 14 40 \nb0 15 3f \nb0 16 42 \n" // /r: 0.5 -0.75 6
+                               "b0 1d 00 \nb0 1e 7f \nb0 1f 7f \n" // /j and touched
+                               "b0 1a 6f \nb0 1b 00 \nb0 1c 7f \n" // /g
+                               "90 3c 64 \n"                       // /b/0 -7
+                               "b0 15 40 \nb0 16 40 \n"            // -0 and 1e-45
+                               "b0 1c 40 \n"                       // -1.2e-38
+                               "90 3d 64 \n90 3e 64 \n90 3f 64 \n90 40 64 \n90 41 64 \n"
+                               "90 42 64 \n90 43 64 \n90 44 64 \n90 45 64 \n80 3c 00 \n");
+  }
+  jack.dump.kill();
+  std::this_thread::sleep_for(600ms);
+  {
+    const BridgeRun bridge("0 b_number=1 b_value=0\n"); // missed: the port is gone
+    std::this_thread::sleep_for(1s);
+  }
+  ASSERT_TRUE(jack.start_dump());
+  std::this_thread::sleep_for(1500ms);
+  {
+    const BridgeRun bridge("0 b_number=2 b_value=0\n");
+    EXPECT_EQ(jack.dumped(1), "80 3e 00 \n");
+  }
+  EXPECT_EQ(tap.process.wait_exit(SIGINT, 10s), 0);
+  EXPECT_EQ(read_file(tap.out),
+            "ring2osc-tap: MIDI through JACK\n"
+            "ring2osc-tap: MIDI port midi-monitor:input is gone: what it misses counts as failed "
+            "until it is back\nring2osc-tap: MIDI port midi-monitor:input is back\n"
+            "ring2osc-tap: 33 datagrams received (1288 bytes), 0 malformed, 0 foreign, 0 dropped "
+            "by the system; " +
+                preset +
+                " -> MIDI midi-monitor:input: 27 sent, 1 failed, 9 not "
+                "finite dropped; 0 output lines dropped\n");
+}
+
+TEST(Midi, TheTapsOwnPortAListAndOneLineWhenThereIsNoMidi) {
+  {
+    Jack jack;
+    ASSERT_TRUE(jack.up && jack.start_dump());
+    Tap own({"--quiet", "--map", preset});
+    ASSERT_TRUE(wait_for_udp_port(7040, 20s) && jack.wait_for("ring2osc:ring2osc"));
+    ChildProcess connect;
+    connect.start({JACK_CONNECT_PROGRAM, "ring2osc:ring2osc", "midi-monitor:input"});
+    EXPECT_EQ(connect.wait_exit(0, 10s), 0);
+    {
+      const BridgeRun bridge("0 b_number=9 b_value=1\n");
+      EXPECT_EQ(jack.dumped(1), "90 45 64 \n");
+    }
+    EXPECT_EQ(own.process.wait_exit(SIGINT, 10s), 0);
+    const struct {
+      std::vector<std::string> arguments;
+      int status;
+      std::string said;
+    } cases[] = {
+        {{"--list-midi"}, 0, "midi-monitor:input\n"},
+        {{"--map", preset, "--midi-port", "nosuch"},
+         1,
+         "ring2osc-tap: " + preset +
+             ": MIDI output \"nosuch\" does not exist; the outputs are: "
+             "midi-monitor:input\n"},
+    };
+    for (const auto &c : cases) {
+      Tap tap(c.arguments);
+      EXPECT_EQ(tap.process.wait_exit(0, 10s), c.status);
+      EXPECT_EQ(read_file(tap.out), c.said);
+    }
+  }
+  Tap none({"--map", preset});
+  EXPECT_EQ(none.process.wait_exit(0, 10s), 1);
+  EXPECT_EQ(read_file(none.out), "ring2osc-tap: " + preset +
+                                     ": no MIDI here: neither the ALSA sequencer nor a JACK server "
+                                     "is running\n");
+}
+
+} // namespace
