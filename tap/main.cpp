@@ -74,6 +74,9 @@ bool list_midi() {
   for (const std::string &name : midi.outputs()) {
     text += name + "\n";
   }
+  if (text.empty()) {
+    say("no MIDI outputs (through " + midi.system() + ")");
+  }
   platform::write_stdout(text.data(), text.size());
   return true;
 }

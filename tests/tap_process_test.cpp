@@ -191,6 +191,18 @@ TEST(TapProcess, OutputAndARecordingThatCannotBeWrittenCostLinesNeverDatagrams) 
 }
 
 TEST(TapProcess, StartUpProblemsAreOneLineAndAStatus) {
+  // No MIDI here: a JACK server nobody runs; Wine (without its sound driver)
+  // has no MIDI outputs, and the 32-bit Linux build no MIDI at all.
+  set_environment("JACK_DEFAULT_SERVER", "ring2osc-none");
+  const std::string midi_map = RING2OSC_SOURCE_DIR "/examples/maps/midi.map";
+  const std::string tap = std::getenv("RING2OSC_TAP") != nullptr ? std::getenv("RING2OSC_TAP") : "";
+  const bool wine = tap.find("wine") != std::string::npos;
+  const std::string no_midi = tap.find("qemu") != std::string::npos
+                                  ? "this build of the tap has no MIDI"
+                                  : "no MIDI here: neither the ALSA sequencer nor a JACK server "
+                                    "is running";
+  const std::string no_such_port =
+      wine ? "MIDI output \"nosuch\" does not exist; the outputs are: none" : no_midi;
   const std::string existing = temporary_path("existing");
   std::ofstream(existing) << "keep me\n";
   struct Case {
@@ -210,6 +222,8 @@ TEST(TapProcess, StartUpProblemsAreOneLineAndAStatus) {
       {{"--record", existing}, 1, existing + ": File exists (--force replaces a file)"},
       {{"--listen"}, 2, "--listen needs a value (ring2osc-tap --help shows the usage)"},
       {{"--port-taken"}, 1, "127.0.0.1:7040 is already in use by another program"},
+      {{"--map", midi_map, "--midi-port", "nosuch"}, 1, midi_map + ": " + no_such_port},
+      {{"--list-midi"}, wine ? 0 : 1, wine ? "no MIDI outputs (through Windows MIDI)" : no_midi},
   };
   for (const Case &c : cases) {
     const bool take_port = c.arguments[0] == "--port-taken";
