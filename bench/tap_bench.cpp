@@ -5,11 +5,16 @@
 //   started with --bare);
 //   the latency the tap adds between the real bridge and a receiver, and to
 //   a map destination;
+//   the time from a datagram sent to the tap with the MIDI preset to its
+//   note reaching a JACK client (on a JACK server of the benchmark's own);
 //   the tap's resident size after 10,000 and 1,000,000 datagrams;
 //   what is lost at 10,000 a second for 60 s with the view on, and flat out.
 //   tap_bench [--quick]
 #include "tests/support/child_process.h"
 #include "tests/support/udp_receiver.h"
+
+#include <jack/jack.h>
+#include <jack/midiport.h>
 
 #include <algorithm>
 #include <atomic>
@@ -53,7 +58,8 @@ const Datagram rotation = [] {
 }();
 
 const std::string presets[] = {RING2OSC_SOURCE_DIR "/examples/maps/wekinator.map",
-                               RING2OSC_SOURCE_DIR "/examples/maps/vrchat.map"};
+                               RING2OSC_SOURCE_DIR "/examples/maps/vrchat.map",
+                               RING2OSC_SOURCE_DIR "/examples/maps/midi.map"};
 
 std::string load_average() {
   std::string text = read_file("/proc/loadavg");
@@ -185,7 +191,15 @@ double send_at(std::size_t count, double per_second) {
       std::this_thread::sleep_until(start + std::chrono::nanoseconds(static_cast<std::int64_t>(
                                                 static_cast<double>(i) * 1e9 / per_second)));
     }
-    sender.send_to(7040, i % 2 == 0 ? acceleration : rotation);
+    // The first value moves, so that maps sending changes only send.
+    Datagram datagram = i % 2 == 0 ? acceleration : rotation;
+    const float value = static_cast<float>(i % 128) / 32 - 2;
+    std::uint32_t bits = 0;
+    std::memcpy(&bits, &value, 4);
+    for (int b = 0; b < 4; ++b) {
+      datagram[32 + b] = static_cast<unsigned char>(bits >> (24 - 8 * b));
+    }
+    sender.send_to(7040, datagram);
   }
   return static_cast<double>(count) / std::chrono::duration<double>(Clock::now() - start).count();
 }
@@ -223,6 +237,7 @@ void cpu_per_datagram(std::size_t count) {
       {"view on a terminal", {}, true},
       {"--record", {"--quiet", "--record", recording, "--force"}, false},
       {"--quiet, both presets", {"--quiet", "--map", presets[0], "--map", presets[1]}, false},
+      {"--quiet, MIDI preset", {"--quiet", "--map", presets[2]}, false},
   };
   // The presets' destinations, read by nobody: the system drops what they get.
   const UdpReceiver wekinator(6448), vrchat(9000);
@@ -341,6 +356,87 @@ void added_latency(std::size_t events) {
               mapped.first - direct.first, mapped.second - direct.second);
 }
 
+// A JACK client whose MIDI input takes the tap's own port and notes the
+// time each message reaches it, on JACK's clock.
+struct MidiArrivals {
+  explicit MidiArrivals(std::size_t count) : times(count) {
+    client = jack_client_open("tap_bench", JackNoStartServer, nullptr);
+    if (client == nullptr) {
+      return;
+    }
+    in = jack_port_register(client, "in", JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);
+    jack_set_process_callback(client, &MidiArrivals::process, this);
+    jack_activate(client);
+  }
+  ~MidiArrivals() {
+    if (client != nullptr) {
+      jack_client_close(client);
+    }
+  }
+  MidiArrivals(const MidiArrivals &) = delete;
+  MidiArrivals &operator=(const MidiArrivals &) = delete;
+
+  static int process(jack_nframes_t frames, void *self) {
+    auto &me = *static_cast<MidiArrivals *>(self);
+    const jack_time_t now = jack_get_time();
+    void *buffer = jack_port_get_buffer(me.in, frames);
+    const std::uint32_t events = jack_midi_get_event_count(buffer);
+    for (std::uint32_t e = 0; e < events && me.got < me.times.size(); ++e) {
+      me.times[me.got++] = now;
+    }
+    return 0;
+  }
+
+  jack_client_t *client = nullptr;
+  jack_port_t *in = nullptr;
+  std::vector<jack_time_t> times;
+  std::atomic<std::size_t> got{0};
+};
+
+// Button 0 pressed and let go in turn, at 1,000 a second: a note on or off
+// each. From the send to the tap to the note in a JACK client's cycle.
+void midi_latency(std::size_t events) {
+  std::printf("MIDI preset: from a datagram sent to the tap to its note in a JACK client, %zu "
+              "events at 1,000 a second, a period of 64 frames at 48 kHz (1.33 ms)\n",
+              events);
+  ChildProcess tap;
+  tap.start({program_beside_tests("ring2osc-tap"), "--quiet", "--map", presets[2]},
+            {"", "/dev/null"});
+  MidiArrivals arrivals(events);
+  bool connected = false;
+  for (int i = 0; i < 100 && arrivals.client != nullptr && !connected; ++i) {
+    std::this_thread::sleep_for(50ms); // the tap makes its port after it listens
+    connected = jack_connect(arrivals.client, "ring2osc:ring2osc", "tap_bench:in") == 0;
+  }
+  if (!connected) {
+    std::printf("  no JACK server or no tap port\n");
+    return;
+  }
+  UdpReceiver sender(0);
+  std::vector<jack_time_t> sent(events);
+  const auto start = Clock::now();
+  for (std::size_t i = 0; i < events; ++i) {
+    std::this_thread::sleep_until(start + i * 1ms);
+    const unsigned char pressed = i % 2 == 0 ? 1 : 0;
+    const Datagram button = {'#', 'b', 'u', 'n', 'd', 'l', 'e', 0,  0,   0,   0,   0,
+                             0,   0,   0,   1,   0,   0,   0,   16, '/', 'b', '/', '0',
+                             0,   0,   0,   0,   ',', 'i', 0,   0,  0,   0,   0,   pressed};
+    sent[i] = jack_get_time();
+    sender.send_to(7040, button);
+  }
+  std::this_thread::sleep_for(200ms);
+  std::vector<double> latencies;
+  for (std::size_t i = 0; i < arrivals.got; ++i) {
+    latencies.push_back(static_cast<double>(arrivals.times[i] - sent[i]));
+  }
+  std::sort(latencies.begin(), latencies.end());
+  if (!latencies.empty()) {
+    std::printf("  median %.1f us  p99 %.1f us  (%zu of %zu)\n", latencies[latencies.size() / 2],
+                latencies[latencies.size() * 99 / 100], latencies.size(), events);
+  }
+  tap.wait_exit(SIGINT, 5s);
+}
+
 void memory_and_loss(std::size_t loss_seconds, std::size_t soak) {
   const Counter a, b;
   const PseudoTerminal terminal;
@@ -392,8 +488,17 @@ int main(int argc, char **argv) {
   }
   std::printf("load average (1, 5, 15 min) before: %s; %u cores\n", load_average().c_str(),
               std::thread::hardware_concurrency());
+  // A JACK server of the benchmark's own, for the MIDI preset.
+  const std::string jack_name = "tap-bench-" + std::to_string(getpid());
+  set_environment("JACK_DEFAULT_SERVER", jack_name);
+  set_environment("JACK_NO_START_SERVER", "1");
+  ChildProcess jack;
+  jack.start({"jackd", "-n", jack_name, "-d", "dummy", "-r", "48000", "-p", "64"},
+             {"", "/dev/null"});
+  std::this_thread::sleep_for(1s);
   cpu_per_datagram(quick ? 2000 : 20000);
   added_latency(quick ? 200 : 2000);
+  midi_latency(quick ? 200 : 2000);
   memory_and_loss(quick ? 1 : 60, quick ? 30000 : 1000000);
   std::printf("load average after: %s\n", load_average().c_str());
   return 0;
