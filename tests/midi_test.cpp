@@ -1,7 +1,8 @@
 // MIDI out of the real tap, on a JACK server of the test's own (the dummy
 // backend: no sound hardware needed) with jack_midi_dump as the receiver:
 // the MIDI preset unedited on the whole table, a port that goes and comes
-// back, the tap's own port, and what it says when MIDI cannot be had.
+// back, the tap's own port, one that does not exist. (Without any MIDI:
+// tap_process_test.)
 #include "tests/support/child_process.h"
 #include "tests/support/every_kind.h"
 
@@ -18,58 +19,64 @@ using namespace std::chrono_literals;
 
 const std::string preset = RING2OSC_SOURCE_DIR "/examples/maps/midi.map";
 
-// A JACK server and, while it runs, jack_midi_dump's port "midi-monitor:input".
+// The output of a program run to its end.
+std::string output_of(const std::vector<std::string> &command, int *status = nullptr) {
+  const std::string out = temporary_path("out");
+  ChildProcess program;
+  program.start(command, {"", out});
+  const int exit = program.wait_exit(0, 10s);
+  if (status != nullptr) {
+    *status = exit;
+  }
+  const std::string text = read_file(out);
+  std::remove(out.c_str());
+  return text;
+}
+
+// A JACK server of the test's own and jack_midi_dump, whose port is
+// "midi-monitor:input".
 struct Jack {
   Jack() {
+    const std::string name = "ring2osc-test-" + std::to_string(getpid());
     set_environment("JACK_NO_START_SERVER", "1");
-    set_environment("JACK_DEFAULT_SERVER", "ring2osc-test-" + std::to_string(getpid()));
-    server.start({JACKD_PROGRAM, "-n", "ring2osc-test-" + std::to_string(getpid()), "-d", "dummy",
-                  "-r", "48000", "-p", "256"},
-                 {"", temporary_path("jackd")});
-    up = wait_for("system:playback_1");
+    set_environment("JACK_DEFAULT_SERVER", name);
+    server.start({JACKD_PROGRAM, "-n", name, "-d", "dummy", "-r", "48000", "-p", "256"},
+                 {"", "/dev/null"});
+    int status = -1;
+    output_of({JACK_WAIT_PROGRAM, "-w", "-t", "10"}, &status);
+    up = status == 0;
   }
   ~Jack() {
     dump.kill();
     server.wait_exit(SIGTERM, 10s);
-    set_environment("JACK_DEFAULT_SERVER", "");
   }
   Jack(const Jack &) = delete;
   Jack &operator=(const Jack &) = delete;
 
-  bool wait_for(const std::string &port) {
-    for (int i = 0; i < 100; ++i) {
-      const std::string listed = temporary_path("ports");
-      ChildProcess lsp;
-      lsp.start({JACK_LSP_PROGRAM}, {"", listed});
-      lsp.wait_exit(0, 5s);
-      const bool found = read_file(listed).find(port + "\n") != std::string::npos;
-      std::remove(listed.c_str());
-      if (found) {
-        return true;
-      }
+  bool has(const std::string &port) {
+    for (int i = 0; i < 100 && output_of({JACK_LSP_PROGRAM, port}) != port + "\n"; ++i) {
       std::this_thread::sleep_for(50ms);
     }
-    return false;
+    return output_of({JACK_LSP_PROGRAM, port}) == port + "\n";
   }
   bool start_dump() {
     dump_path = temporary_path("dump");
-    return dump.start({JACK_MIDI_DUMP_PROGRAM}, {"", dump_path}) && wait_for("midi-monitor:input");
+    return dump.start({JACK_MIDI_DUMP_PROGRAM}, {"", dump_path}) && has("midi-monitor:input");
   }
-  // What the dump received, as hex bytes, a message a line.
+  // The bytes of each message dumped, once `lines` of them came.
   std::string dumped(std::size_t lines) const {
     std::string shown;
-    for (int i = 0; i < 100; ++i) {
-      shown.clear();
+    for (int i = 0;
+         i < 100 && static_cast<std::size_t>(std::count(shown.begin(), shown.end(), '\n')) < lines;
+         ++i) {
+      std::this_thread::sleep_for(50ms);
       const std::string text = read_file(dump_path);
       const std::regex message(R"(\s*\d+: ((?:[0-9a-f]{2} )+))");
+      shown.clear();
       for (auto m = std::sregex_iterator(text.begin(), text.end(), message);
            m != std::sregex_iterator(); ++m) {
         shown += (*m)[1].str() + "\n";
       }
-      if (static_cast<std::size_t>(std::count(shown.begin(), shown.end(), '\n')) >= lines) {
-        break;
-      }
-      std::this_thread::sleep_for(50ms);
     }
     return shown;
   }
@@ -138,43 +145,26 @@ TEST(Midi, ThePresetOnEveryKindThenAPortThatGoesAndComesBack) {
                 "finite dropped; 0 output lines dropped\n");
 }
 
-TEST(Midi, TheTapsOwnPortAListAndOneLineWhenThereIsNoMidi) {
+TEST(Midi, TheTapsOwnPortAListAndAPortThatDoesNotExist) {
+  Jack jack;
+  ASSERT_TRUE(jack.up && jack.start_dump());
   {
-    Jack jack;
-    ASSERT_TRUE(jack.up && jack.start_dump());
     Tap own({"--quiet", "--map", preset});
-    ASSERT_TRUE(wait_for_udp_port(7040, 20s) && jack.wait_for("ring2osc:ring2osc"));
-    ChildProcess connect;
-    connect.start({JACK_CONNECT_PROGRAM, "ring2osc:ring2osc", "midi-monitor:input"});
-    EXPECT_EQ(connect.wait_exit(0, 10s), 0);
-    {
-      const BridgeRun bridge("0 b_number=9 b_value=1\n");
-      EXPECT_EQ(jack.dumped(1), "90 45 64 \n");
-    }
-    EXPECT_EQ(own.process.wait_exit(SIGINT, 10s), 0);
-    const struct {
-      std::vector<std::string> arguments;
-      int status;
-      std::string said;
-    } cases[] = {
-        {{"--list-midi"}, 0, "midi-monitor:input\n"},
-        {{"--map", preset, "--midi-port", "nosuch"},
-         1,
-         "ring2osc-tap: " + preset +
-             ": MIDI output \"nosuch\" does not exist; the outputs are: "
-             "midi-monitor:input\n"},
-    };
-    for (const auto &c : cases) {
-      Tap tap(c.arguments);
-      EXPECT_EQ(tap.process.wait_exit(0, 10s), c.status);
-      EXPECT_EQ(read_file(tap.out), c.said);
-    }
+    ASSERT_TRUE(wait_for_udp_port(7040, 20s) && jack.has("ring2osc:ring2osc"));
+    int connected = -1;
+    output_of({JACK_CONNECT_PROGRAM, "ring2osc:ring2osc", "midi-monitor:input"}, &connected);
+    EXPECT_EQ(connected, 0);
+    const BridgeRun bridge("0 b_number=9 b_value=1\n");
+    EXPECT_EQ(jack.dumped(1), "90 45 64 \n");
   }
-  Tap none({"--map", preset});
-  EXPECT_EQ(none.process.wait_exit(0, 10s), 1);
-  EXPECT_EQ(read_file(none.out), "ring2osc-tap: " + preset +
-                                     ": no MIDI here: neither the ALSA sequencer nor a JACK server "
-                                     "is running\n");
+  int status = -1;
+  const std::string tap = program_beside_tests("ring2osc-tap");
+  EXPECT_EQ(output_of({tap, "--list-midi"}, &status), "midi-monitor:input\n");
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(output_of({tap, "--map", preset, "--midi-port", "nosuch"}, &status),
+            "ring2osc-tap: " + preset +
+                ": MIDI output \"nosuch\" does not exist; the outputs are: midi-monitor:input\n");
+  EXPECT_EQ(status, 1);
 }
 
 } // namespace
