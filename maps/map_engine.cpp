@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <utility>
 
 namespace {
 
@@ -30,7 +31,7 @@ std::int32_t as_int32(double value) {
 
 } // namespace
 
-MapEngine::MapEngine(const MapFile &file) : map(file), uses(bridge_address_count) {
+MapEngine::MapEngine(MapFile file) : map(std::move(file)), uses(bridge_address_count) {
   rules.resize(map.rules.size());
   touched.resize(map.rules.size());
   for (std::size_t r = 0; r < map.rules.size(); ++r) {

@@ -16,7 +16,7 @@ class MapEngine {
 public:
   using Send = std::function<void(const unsigned char *bytes, std::uint32_t size)>;
 
-  explicit MapEngine(const MapFile &map);
+  explicit MapEngine(MapFile map);
   MapEngine(const MapEngine &) = delete;
   MapEngine &operator=(const MapEngine &) = delete;
 

@@ -202,9 +202,8 @@ std::string read_rule(const std::vector<std::string> &words, std::size_t first, 
       double value = 0;
       const bool scaled = word == "velocity" && has_next && words[i + 1] == "from";
       if (scaled) {
-        const std::string wrong = i + 2 < words.size()
-                                      ? read_range(words[i + 2], rule.velocity_from)
-                                      : "velocity from needs a range";
+        std::string wrong = i + 2 < words.size() ? read_range(words[i + 2], rule.velocity_from)
+                                                 : "velocity from needs a range";
         if (!wrong.empty()) {
           return wrong;
         }
@@ -260,11 +259,11 @@ std::string read_rule(const std::vector<std::string> &words, std::size_t first, 
       source->scaled = true;
       i += to ? 3 : 1;
     } else if (word == "to") {
-      return "\"to\" without \"from\": a scale reads \"from -180..180 to -1..1\"";
+      return R"("to" without "from": a scale reads "from -180..180 to -1..1")";
     } else if (word == "clamp") {
       source->clamped = true;
       if (has_next && words[i + 1].find("..") != std::string::npos) {
-        const std::string wrong = read_range(words[++i], source->clamp);
+        std::string wrong = read_range(words[++i], source->clamp);
         if (!wrong.empty()) {
           return wrong;
         }
@@ -320,7 +319,9 @@ bool parse_map_text(const std::string &name, const std::string &text, MapFile &m
     std::string line = text.substr(start, end - start);
     start = end + 1;
     const auto mistake = [&](const std::string &reason) {
-      mistakes.push_back(name + ":" + std::to_string(number) + ": " + reason);
+      std::string said = name;
+      said += ":" + std::to_string(number) + ": ";
+      mistakes.push_back(said + reason);
     };
     if (!line.empty() && line.back() == '\r') {
       line.pop_back();
@@ -393,7 +394,7 @@ bool parse_map_text(const std::string &name, const std::string &text, MapFile &m
       std::string wrong;
       if (!valid_osc_address(rule.address)) {
         wrong = "\"" + rule.address +
-                "\" is not an OSC address (\"/\" and parts without spaces or #*,?[]{})";
+                R"(" is not an OSC address ("/" and parts without spaces or #*,?[]{}))";
       } else if (words.size() < 2 || words[1] != "<-") {
         wrong = "a rule reads ADDRESS <- SOURCE ...";
       } else if (map.rules.size() == MapFile::max_rules) {
@@ -407,8 +408,7 @@ bool parse_map_text(const std::string &name, const std::string &text, MapFile &m
         mistake(wrong);
       }
     } else {
-      mistake("unknown word \"" + words[0] +
-              "\" (a line is \"to\", \"midi\", \"bundle\" or a rule)");
+      mistake("unknown word \"" + words[0] + R"(" (a line is "to", "midi", "bundle" or a rule))");
     }
   }
   for (const MapRule &rule : map.rules) {
