@@ -56,8 +56,10 @@ bool MapEngine::update(const MapSource &source, SourceState &state, double value
     if (state.smoothing_started) {
       // On arrival times, so that the time constant holds at any event rate.
       const double elapsed_s = static_cast<double>(now_us - state.last_us) / 1e6;
-      value = state.value + (1 - std::exp(-elapsed_s / source.smoothing_s)) * (value - state.value);
+      value = state.smoothed +
+              (1 - std::exp(-elapsed_s / source.smoothing_s)) * (value - state.smoothed);
     }
+    state.smoothed = value;
     state.smoothing_started = true;
     state.last_us = now_us;
   }

@@ -32,7 +32,8 @@ public:
 
 private:
   struct SourceState {
-    double value = 0;
+    double value = 0;    // as it goes into the message
+    double smoothed = 0; // in the source's own units
     bool smoothing_started = false;
     std::int64_t last_us = 0;
   };

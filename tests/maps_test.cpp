@@ -150,6 +150,9 @@ TEST(MapEngine, EachWordDoesWhatItSays) {
        "/o,F | /o,T | /o,F"},
       // One time constant after a step, 63.2% of the way, at any rate.
       {"/o <- /a/x smooth 100ms", {{"/a/x", 0, 0}, {"/a/x", 1, 100}}, "/o,f 0 | /o,f 0.632121"},
+      {"/o <- /a/x smooth 100ms from 0..1 to 100..200",
+       {{"/a/x", 0, 0}, {"/a/x", 1, 100}},
+       "/o,f 100 | /o,f 163.212"},
       {"/o <- /a/x smooth 0.1s",
        {{"/a/x", 0, 0}, {"/a/x", 1, 50}, {"/a/x", 1, 100}},
        "/o,f 0 | /o,f 0.393469 | /o,f 0.632121"},
