@@ -118,9 +118,12 @@ void MapEngine::encode_midi(const MapRule &rule, const RuleState &state) {
       velocity = 1 + (value - rule.velocity_from.low) * 126 /
                          (rule.velocity_from.high - rule.velocity_from.low);
     }
-    const long on = std::min(127L, std::max(1L, std::lround(velocity)));
-    message = value != 0 ? std::vector<unsigned char>{status(0x90), number, seven(on)}
-                         : std::vector<unsigned char>{status(0x80), number, 0};
+    const long strength = std::min(127L, std::max(1L, std::lround(velocity)));
+    if (value != 0) {
+      message = {status(0x90), number, seven(strength)};
+    } else {
+      message = {status(0x80), number, 0};
+    }
   }
   }
 }
