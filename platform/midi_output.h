@@ -4,8 +4,6 @@
 // port of its own that other programs connect to; Windows cannot.
 #pragma once
 
-#include <algorithm>
-#include <cctype>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -48,21 +46,15 @@ public:
   struct System; // the system's own handles
 
 private:
+  // Opens output `index` of outputs(), closing what was open.
+  bool open_index(std::size_t index);
+
   std::unique_ptr<System> system_;
   std::string name; // as the system names it; for a port of our own, its name
   bool own = false;
   bool there = false;
   std::int64_t last_check_us = 0;
 };
-
-// Whether `part` is in `name`, case aside.
-inline bool name_holds(std::string name, std::string part) {
-  for (std::string *text : {&name, &part}) {
-    std::transform(text->begin(), text->end(), text->begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  }
-  return name.find(part) != std::string::npos;
-}
 
 // "name one, name two" or "none", for messages.
 inline std::string list_of(const std::vector<std::string> &names) {

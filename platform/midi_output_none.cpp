@@ -14,7 +14,7 @@ bool MidiOutput::start(std::string &error) {
 }
 std::string MidiOutput::system() const { return ""; }
 std::vector<std::string> MidiOutput::outputs() { return {}; }
-bool MidiOutput::open(const std::string & /*part*/, std::string & /*error*/) { return false; }
+bool MidiOutput::open_index(std::size_t /*index*/) { return false; }
 bool MidiOutput::open_own(const std::string & /*own_name*/, std::string & /*error*/) {
   return false;
 }

@@ -88,22 +88,11 @@ std::vector<std::string> MidiOutput::outputs() {
   return names;
 }
 
-bool MidiOutput::open(const std::string &part, std::string &error) {
-  const std::vector<std::string> names = outputs();
-  for (unsigned i = 0; i < names.size(); ++i) {
-    if (name_holds(names[i], part)) {
-      system_->failed = false;
-      system_->out->openPort(i, "ring2osc");
-      name = names[i];
-      there = !system_->failed;
-      if (there) {
-        return true;
-      }
-    }
-  }
-  error = "MIDI output \"" + part + "\" " + (name.empty() ? "does not exist" : "cannot be opened") +
-          "; the outputs are: " + list_of(names);
-  return false;
+bool MidiOutput::open_index(std::size_t index) {
+  system_->out->closePort();
+  system_->failed = false;
+  system_->out->openPort(static_cast<unsigned>(index), "ring2osc");
+  return !system_->failed;
 }
 
 bool MidiOutput::open_own(const std::string &own_name, std::string &error) {
@@ -139,10 +128,7 @@ MidiOutput::Change MidiOutput::check(std::int64_t now_us) {
     return was ? Change::gone : Change::none;
   }
   if (!there) {
-    system_->out->closePort();
-    system_->failed = false;
-    system_->out->openPort(static_cast<unsigned>(found - names.begin()), "ring2osc");
-    there = !system_->failed;
+    there = open_index(static_cast<std::size_t>(found - names.begin()));
     return there ? Change::back : Change::none;
   }
   return Change::none;

@@ -41,20 +41,10 @@ std::vector<std::string> MidiOutput::outputs() {
   return names;
 }
 
-bool MidiOutput::open(const std::string &part, std::string &error) {
-  const std::vector<std::string> names = outputs();
-  for (UINT i = 0; i < names.size(); ++i) {
-    if (name_holds(names[i], part)) {
-      name = names[i];
-      there = midiOutOpen(&system_->handle, i, 0, 0, CALLBACK_NULL) == MMSYSERR_NOERROR;
-      if (there) {
-        return true;
-      }
-    }
-  }
-  error = "MIDI output \"" + part + "\" " + (name.empty() ? "does not exist" : "cannot be opened") +
-          "; the outputs are: " + list_of(names);
-  return false;
+bool MidiOutput::open_index(std::size_t index) {
+  system_->close();
+  return midiOutOpen(&system_->handle, static_cast<UINT>(index), 0, 0, CALLBACK_NULL) ==
+         MMSYSERR_NOERROR;
 }
 
 bool MidiOutput::open_own(const std::string & /*own_name*/, std::string &error) {
@@ -90,8 +80,7 @@ MidiOutput::Change MidiOutput::check(std::int64_t now_us) {
   const std::vector<std::string> names = outputs();
   const auto found = std::find(names.begin(), names.end(), name);
   if (found != names.end()) {
-    there = midiOutOpen(&system_->handle, static_cast<UINT>(found - names.begin()), 0, 0,
-                        CALLBACK_NULL) == MMSYSERR_NOERROR;
+    there = open_index(static_cast<std::size_t>(found - names.begin()));
   }
   return there ? Change::back : Change::none;
 }

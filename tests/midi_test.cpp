@@ -86,23 +86,11 @@ struct Jack {
   bool up = false;
 };
 
-struct Tap {
-  explicit Tap(std::vector<std::string> arguments) {
-    arguments.insert(arguments.begin(), program_beside_tests("ring2osc-tap"));
-    process.start(arguments, {"", out});
-  }
-  ~Tap() { std::remove(out.c_str()); }
-  Tap(const Tap &) = delete;
-  Tap &operator=(const Tap &) = delete;
-  std::string out = temporary_path("tap");
-  ChildProcess process;
-};
-
 TEST(Midi, ThePresetOnEveryKindThenAPortThatGoesAndComesBack) {
   Jack jack;
   ASSERT_TRUE(jack.up && jack.start_dump());
-  Tap tap({"--quiet", "--map", preset, "--midi-port", "MONITOR"});
-  ASSERT_TRUE(wait_for_udp_port(7040, 20s));
+  TapRun tap({"--quiet", "--map", preset, "--midi-port", "MONITOR"});
+  ASSERT_TRUE(tap.listening());
   std::string script;
   for (const auto &row : every_kind()) {
     script += row.first + "\n";
@@ -139,7 +127,7 @@ TEST(Midi, ThePresetOnEveryKindThenAPortThatGoesAndComesBack) {
   const std::string gone = "ring2osc-tap: MIDI port midi-monitor:input is gone: what it misses "
                            "counts as failed until it is back\n";
   EXPECT_EQ(
-      read_file(tap.out),
+      tap.output(),
       "ring2osc-tap: MIDI through JACK\n" + gone +
           "ring2osc-tap: MIDI port midi-monitor:input is back\n" + gone +
           "ring2osc-tap: 33 datagrams received (1288 bytes), 0 malformed, 0 foreign, 0 dropped "
@@ -153,8 +141,8 @@ TEST(Midi, TheTapsOwnPortAListAndAPortThatDoesNotExist) {
   Jack jack;
   ASSERT_TRUE(jack.up && jack.start_dump());
   {
-    Tap own({"--quiet", "--map", preset});
-    ASSERT_TRUE(wait_for_udp_port(7040, 20s) && jack.has("ring2osc:ring2osc"));
+    TapRun own({"--quiet", "--map", preset});
+    ASSERT_TRUE(own.listening() && jack.has("ring2osc:ring2osc"));
     int connected = -1;
     output_of({JACK_CONNECT_PROGRAM, "ring2osc:ring2osc", "midi-monitor:input"}, &connected);
     EXPECT_EQ(connected, 0);

@@ -24,29 +24,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// ring2osc-tap with `arguments`; RING2OSC_TAP runs another build of it, such
-// as "wine ring2osc-tap.exe". Its output and errors go to one file.
-struct TapRun {
-  explicit TapRun(const std::vector<std::string> &arguments,
-                  std::string out = temporary_path("tap"))
-      : out_path(std::move(out)) {
-    const char *tap = std::getenv("RING2OSC_TAP");
-    std::istringstream words(tap != nullptr ? tap : program_beside_tests("ring2osc-tap"));
-    std::vector<std::string> command{std::istream_iterator<std::string>(words), {}};
-    command.insert(command.end(), arguments.begin(), arguments.end());
-    process.start(command, {"", out_path});
-  }
-  ~TapRun() { std::remove(out_path.c_str()); }
-  TapRun(const TapRun &) = delete;
-  TapRun &operator=(const TapRun &) = delete;
-
-  bool listening() { return wait_for_udp_port(7040, 20s) && process.running(); }
-  std::string output() const { return read_file(out_path); }
-
-  std::string out_path;
-  ChildProcess process;
-};
-
 // A pipe whose reader reads nothing until asked to.
 struct UnreadPipe {
   UnreadPipe() = default;

@@ -157,3 +157,18 @@ BridgeRun::~BridgeRun() {
     set_environment(setting.first, "");
   }
 }
+
+TapRun::TapRun(const std::vector<std::string> &arguments, std::string out)
+    : out_path(std::move(out)) {
+  const char *tap = std::getenv("RING2OSC_TAP");
+  std::istringstream words(tap != nullptr ? tap : program_beside_tests("ring2osc-tap"));
+  std::vector<std::string> command{std::istream_iterator<std::string>(words), {}};
+  command.insert(command.end(), arguments.begin(), arguments.end());
+  process.start(command, {"", out_path});
+}
+
+TapRun::~TapRun() { std::remove(out_path.c_str()); }
+
+bool TapRun::listening() {
+  return wait_for_udp_port(7040, std::chrono::seconds(20)) && process.running();
+}

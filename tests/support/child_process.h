@@ -65,3 +65,20 @@ public:
   ChildProcess process;
   bool started = false;
 };
+
+// ring2osc-tap with `arguments`; RING2OSC_TAP runs another build of it, such
+// as "wine ring2osc-tap.exe". Its output and errors go to one file.
+struct TapRun {
+  explicit TapRun(const std::vector<std::string> &arguments,
+                  std::string out = temporary_path("tap"));
+  ~TapRun();
+  TapRun(const TapRun &) = delete;
+  TapRun &operator=(const TapRun &) = delete;
+
+  // Whether it listens on port 7040 within 20 s.
+  bool listening();
+  std::string output() const { return read_file(out_path); }
+
+  std::string out_path;
+  ChildProcess process;
+};
