@@ -9,6 +9,8 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <filesystem>
+#include <iostream>
 #include <regex>
 #include <thread>
 #include <unistd.h>
@@ -40,28 +42,48 @@ struct Jack {
     const std::string name = "ring2osc-test-" + std::to_string(getpid());
     set_environment("JACK_NO_START_SERVER", "1");
     set_environment("JACK_DEFAULT_SERVER", name);
-    server.start({JACKD_PROGRAM, "-n", name, "-d", "dummy", "-r", "48000", "-p", "256"},
-                 {"", "/dev/null"});
+    // Few ports: the server's shared memory then takes about 38 MB of
+    // /dev/shm instead of 107 MB.
+    server.start(
+        {JACKD_PROGRAM, "--port-max", "16", "-n", name, "-d", "dummy", "-r", "48000", "-p", "256"},
+        {"", server_log});
     int status = -1;
     output_of({JACK_WAIT_PROGRAM, "-w", "-t", "10"}, &status);
     up = status == 0;
+    if (!up) {
+      std::error_code error;
+      std::cerr << "the JACK server did not start (/dev/shm has "
+                << std::filesystem::space("/dev/shm", error).available / 1000000 << " MB free):\n"
+                << read_file(server_log);
+    }
   }
   ~Jack() {
     dump.kill();
     server.wait_exit(SIGTERM, 10s);
+    std::remove(server_log.c_str());
   }
   Jack(const Jack &) = delete;
   Jack &operator=(const Jack &) = delete;
 
+  // JACK's clients may say on the same output that they cannot lock memory
+  // or run in real time (no such privileges).
   bool has(const std::string &port) {
-    for (int i = 0; i < 100 && output_of({JACK_LSP_PROGRAM, port}) != port + "\n"; ++i) {
+    for (int i = 0; i < 100; ++i) {
+      if (("\n" + output_of({JACK_LSP_PROGRAM, port})).find("\n" + port + "\n") !=
+          std::string::npos) {
+        return true;
+      }
       std::this_thread::sleep_for(50ms);
     }
-    return output_of({JACK_LSP_PROGRAM, port}) == port + "\n";
+    return false;
   }
   bool start_dump() {
     dump_path = temporary_path("dump");
-    return dump.start({JACK_MIDI_DUMP_PROGRAM}, {"", dump_path}) && has("midi-monitor:input");
+    if (dump.start({JACK_MIDI_DUMP_PROGRAM}, {"", dump_path}) && has("midi-monitor:input")) {
+      return true;
+    }
+    std::cerr << "jack_midi_dump did not start:\n" << read_file(dump_path);
+    return false;
   }
   // The bytes of each message dumped, once `lines` of them came.
   std::string dumped(std::size_t lines) const {
@@ -81,6 +103,7 @@ struct Jack {
     return shown;
   }
 
+  const std::string server_log = temporary_path("jackd");
   ChildProcess server, dump;
   std::string dump_path;
   bool up = false;
