@@ -53,17 +53,9 @@ struct UnreadPipe {
   int reader = open(path.c_str(), O_RDONLY | O_NONBLOCK);
 };
 
-// The bridge's acceleration datagram: three messages, about 30 bytes a line
+// The bridge's acceleration datagram: about 30 bytes a line
 // ("0.123456 /a/x f -1.1754945e-38").
-const Datagram acceleration = [] {
-  Datagram bytes = {'#', 'b', 'u', 'n', 'd', 'l', 'e', 0, 0, 0, 0, 0, 0, 0, 0, 1};
-  for (const char axis : {'x', 'y', 'z'}) {
-    bytes.insert(bytes.end(), {0,    0,    0, 16, '/', 'a', '/', static_cast<unsigned char>(axis),
-                               0,    0,    0, 0,  ',', 'f', 0,   0,
-                               0x80, 0x80, 0, 1});
-  }
-  return bytes;
-}();
+const Datagram acceleration = bundle("/a/x f 80800001 /a/y f 80800001 /a/z f 80800001");
 
 std::string port_of(const UdpReceiver &receiver) {
   return "127.0.0.1:" + std::to_string(receiver.port());
@@ -79,8 +71,7 @@ TEST(TapProcess, ForwardsEveryDatagramUnchangedToEachDestinationAndSumsUp) {
   TapRun tap({"--quiet", "--forward", port_of(a), "--forward", std::to_string(b.port()),
               "--forward", "127.0.0.1:" + std::to_string(comes_back)});
   ASSERT_TRUE(tap.listening());
-  const Datagram gesture = {'#', 'b', 'u', 'n', 'd', 'l', 'e', 0, 0, 0, 0,   0,   0, 0, 0, 1, 0, 0,
-                            0,   16,  '/', 'g', 'e', 's', 't', 0, 0, 0, ',', 'i', 0, 0, 0, 0, 0, 5};
+  const Datagram gesture = bundle("/gest i 5");
   Datagram largest(65507, 0x5A); // malformed: no OSC at all
   const Datagram foreign = {'/', 'x', 0, 0, ',', 'i', 0, 0, 1, 2, 3, 4};
   const std::vector<Datagram> sent = {gesture, largest, foreign, {0x01}, {}, gesture, foreign};
