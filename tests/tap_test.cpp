@@ -121,12 +121,6 @@ TEST(Options, EachMistakeIsNamed) {
     TapOptions options;
     EXPECT_EQ(parse_tap_options({std::istream_iterator<std::string>(words), {}}, options), error);
   }
-  TapOptions options;
-  parse_tap_options({"--listen", "0.0.0.0:9000", "--forward", "9001", "--forward", "h:2"}, options);
-  ASSERT_EQ(options.forwards.size(), 2U);
-  EXPECT_EQ(options.listen.text() + " " + options.forwards[0].text() + " " +
-                options.forwards[1].text(),
-            "0.0.0.0:9000 127.0.0.1:9001 h:2");
 }
 
 // The frame's lines as a terminal shows them, split into words (escape
