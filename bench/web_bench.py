@@ -121,6 +121,7 @@ def cpu_per_datagram(count):
               f"relay clients received {min(got, default=count)} to {max(got, default=count)} ({stop(process)})")
         for p, _ in relays + [(counter, None)]:
             p.kill()
+            p.join()  # the next round's counter binds the same port
 
 
 def loss(seconds, browser):
