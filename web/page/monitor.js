@@ -4,69 +4,15 @@
 // a second, so a fast stream never builds a backlog.
 // The tap's counts, and the latest value of every address for a page opened
 // mid-stream, come from /status.
-"use strict";
+// The OSC reader: osc_values.js; the plots: plots.js.
+import { readPacket, valueOf, valueText } from "./osc_values.js";
+import { Series, drawPlot, fitCanvas, makePlots, plots } from "./plots.js";
 
-const PLOTS = [
-  { title: "Acceleration", addresses: ["/a/x", "/a/y", "/a/z"] },
-  { title: "Gyroscope", addresses: ["/g/x", "/g/y", "/g/z"] },
-  { title: "Rotation", addresses: ["/r/r", "/r/p", "/r/y"] },
-];
-const COLORS = ["#d62728", "#2a9d3a", "#1f6fd1"];
-const CAPACITY = 1 << 16; // samples kept per address: 30 s at over 2,000 a second
 const TRAIL = 64; // joystick positions drawn as its trail
 const GESTURES = 12; // gestures listed
 const STATUS_EVERY_MS = 500;
 const RECONNECT_MS = 1000;
 const TABLE_EVERY_MS = 100; // text that changes faster cannot be read, only laid out
-
-// One address's samples in arrival order, oldest overwritten first.
-class Series {
-  constructor() {
-    this.times = new Float64Array(CAPACITY);
-    this.values = new Float32Array(CAPACITY);
-    this.start = 0;
-    this.count = 0;
-  }
-  push(time, value) {
-    const end = (this.start + this.count) % CAPACITY;
-    this.times[end] = time;
-    this.values[end] = value;
-    if (this.count < CAPACITY) this.count++;
-    else this.start = (this.start + 1) % CAPACITY;
-  }
-  // The position (0 = oldest) of the first sample at or after `time`.
-  firstFrom(time) {
-    let low = 0, high = this.count;
-    while (low < high) {
-      const middle = (low + high) >> 1;
-      if (this.times[(this.start + middle) % CAPACITY] < time) low = middle + 1;
-      else high = middle;
-    }
-    return low;
-  }
-}
-
-// The shortest decimal that reads back as the same 32-bit float.
-function floatText(x) {
-  if (Number.isNaN(x)) return "NaN";
-  if (x === Infinity) return "inf";
-  if (x === -Infinity) return "-inf";
-  if (Object.is(x, -0)) return "-0";
-  for (let digits = 1; digits < 9; digits++) {
-    const candidate = Number(x.toPrecision(digits));
-    if (Math.fround(candidate) === x) return String(candidate);
-  }
-  return String(Number(x.toPrecision(9)));
-}
-
-const bitsView = new DataView(new ArrayBuffer(4));
-function valueOf(type, bits) {
-  bitsView.setUint32(0, bits);
-  return type === "f" ? bitsView.getFloat32(0) : bitsView.getInt32(0);
-}
-function valueText(type, value) {
-  return type === "f" ? floatText(value) : String(value);
-}
 
 // Every address seen: latest bits and value, count, range and samples.
 const addresses = new Map();
@@ -117,40 +63,12 @@ function store(address, type, bits, time) {
   }
 }
 
-// Reads an OSC packet: a bundle's elements in turn, or one message whose
-// single argument is a 32-bit integer or float. Anything else is skipped.
-function readString(view, at, end) {
-  let stop = at;
-  while (stop < end && view.getUint8(stop) !== 0) stop++;
-  if (stop >= end) throw new RangeError("unterminated string");
-  let text = "";
-  for (let i = at; i < stop; i++) text += String.fromCharCode(view.getUint8(i));
-  return [text, (stop + 4) & ~3];
-}
-function readPacket(view, at, end, time, depth) {
-  if (depth > 8 || end - at < 4) return;
-  if (end - at >= 16 && view.getUint32(at) === 0x2362756e && view.getUint32(at + 4) === 0x646c6500) {
-    for (let i = at + 16; i + 4 <= end;) {
-      const size = view.getUint32(i);
-      if (size > end - i - 4) return;
-      readPacket(view, i + 4, i + 4 + size, time, depth + 1);
-      i += 4 + size;
-    }
-    return;
-  }
-  const [address, tagsAt] = readString(view, at, end);
-  const [tags, argumentAt] = readString(view, tagsAt, end);
-  if ((tags === ",f" || tags === ",i") && argumentAt + 4 <= end) {
-    store(address, tags[1], view.getUint32(argumentAt), time);
-  }
-}
-
 window.ring2oscArrivals = location.search.includes("arrivals") ? [] : null;
 function received(data) {
   const time = performance.now();
   if (window.ring2oscArrivals) window.ring2oscArrivals.push(performance.timeOrigin + time);
   try {
-    readPacket(new DataView(data), 0, data.byteLength, time, 0);
+    readPacket(new DataView(data), 0, data.byteLength, (address, type, bits) => store(address, type, bits, time));
   } catch (error) {
     if (!(error instanceof RangeError)) throw error;
   }
@@ -247,152 +165,6 @@ async function pollStatus() {
     lastStatus = null;
     say("The tap is gone; connecting again…", "gone");
   }
-}
-
-// Plots: every sample in the window is drawn. Where there are more samples
-// than pixels, each pixel column shows the span of the samples that fall in
-// it, so no peak goes missing.
-const plots = [];
-function makePlots() {
-  const template = document.getElementById("plot-template");
-  for (const p of PLOTS) {
-    const figure = template.content.firstElementChild.cloneNode(true);
-    figure.querySelector(".title").textContent = p.title;
-    figure.querySelector(".address").textContent = p.addresses.join(" ");
-    const legend = figure.querySelector(".legend");
-    p.addresses.forEach((address, i) => {
-      const key = document.createElement("span");
-      key.style.color = COLORS[i];
-      key.textContent = `— ${address.slice(3)}`;
-      legend.append(key);
-    });
-    const canvas = figure.querySelector("canvas");
-    canvas.setAttribute("aria-label", `${p.title} over time`);
-    for (const control of figure.querySelectorAll("select, input")) {
-      control.setAttribute("aria-label", `${p.title} ${control.className.replace("range-", "range ")}`);
-    }
-    document.getElementById("plots").append(figure);
-    plots.push({ ...p, canvas, mode: figure.querySelector(".range-mode"),
-                 low: figure.querySelector(".range-low"), high: figure.querySelector(".range-high") });
-  }
-}
-
-function fitCanvas(canvas) {
-  const ratio = window.devicePixelRatio || 1;
-  const width = Math.round(canvas.clientWidth * ratio), height = Math.round(canvas.clientHeight * ratio);
-  if (canvas.width !== width || canvas.height !== height) {
-    canvas.width = width;
-    canvas.height = height;
-  }
-  const context = canvas.getContext("2d");
-  context.setTransform(ratio, 0, 0, ratio, 0, 0);
-  return [context, canvas.clientWidth, canvas.clientHeight];
-}
-
-function plotRange(plot, from) {
-  if (plot.mode.value === "fixed") {
-    const low = Number(plot.low.value), high = Number(plot.high.value);
-    if (Number.isFinite(low) && Number.isFinite(high) && low < high) return [low, high];
-  }
-  let low = Infinity, high = -Infinity;
-  for (const address of plot.addresses) {
-    const s = addresses.get(address)?.series;
-    if (!s) continue;
-    for (let i = s.firstFrom(from); i < s.count; i++) {
-      const v = s.values[(s.start + i) % CAPACITY];
-      if (Number.isFinite(v)) {
-        if (v < low) low = v;
-        if (v > high) high = v;
-      }
-    }
-  }
-  if (low > high) return [-1, 1];
-  const margin = (high - low) * 0.05 || Math.abs(high) * 0.05 || 1;
-  if (plot.mode.value === "auto") {
-    plot.low.placeholder = floatText(Math.fround(low - margin));
-    plot.high.placeholder = floatText(Math.fround(high + margin));
-  }
-  return [low - margin, high + margin];
-}
-
-function drawPlot(plot, now, span) {
-  const [g, width, height] = fitCanvas(plot.canvas);
-  const from = now - span;
-  const [low, high] = plotRange(plot, from);
-  const y = (v) => height - 4 - ((v - low) / (high - low)) * (height - 8);
-  const x = (t) => ((t - from) / span) * width;
-  g.clearRect(0, 0, width, height);
-  g.strokeStyle = "rgba(128,128,128,0.5)";
-  g.lineWidth = 1;
-  if (low < 0 && high > 0) {
-    g.beginPath();
-    g.moveTo(0, y(0));
-    g.lineTo(width, y(0));
-    g.stroke();
-  }
-  g.fillStyle = "rgba(128,128,128,0.9)";
-  g.font = "11px system-ui, sans-serif";
-  g.fillText(floatText(Math.fround(high)), 4, 12);
-  g.fillText(floatText(Math.fround(low)), 4, height - 6);
-  plot.addresses.forEach((address, k) => {
-    const s = addresses.get(address)?.series;
-    if (!s) return;
-    g.strokeStyle = g.fillStyle = COLORS[k];
-    const first = s.firstFrom(from);
-    const columns = s.count - first > 2 * width;
-    const dots = s.count - first < width / 4; // sparse: each sample shows on its own
-    g.beginPath();
-    let drawing = false, column = -1, columnLow = 0, columnHigh = 0;
-    for (let i = first; i < s.count; i++) {
-      const at = (s.start + i) % CAPACITY;
-      const t = s.times[at], v = s.values[at];
-      if (t > now) break;
-      if (!Number.isFinite(v)) {
-        mark(g, x(t), v, height);
-        drawing = false;
-        continue;
-      }
-      if (columns) {
-        const c = Math.floor(x(t));
-        if (c === column && drawing) {
-          columnLow = Math.min(columnLow, v);
-          columnHigh = Math.max(columnHigh, v);
-          continue;
-        }
-        if (drawing) {
-          g.lineTo(column + 0.5, y(columnLow));
-          g.lineTo(column + 0.5, y(columnHigh));
-        }
-        column = c;
-        columnLow = columnHigh = v;
-      }
-      if (drawing) g.lineTo(x(t), y(v));
-      else g.moveTo(x(t), y(v));
-      if (dots) g.fillRect(x(t) - 1.5, y(v) - 1.5, 3, 3);
-      drawing = true;
-    }
-    if (columns && drawing) {
-      g.lineTo(column + 0.5, y(columnLow));
-      g.lineTo(column + 0.5, y(columnHigh));
-    }
-    g.stroke();
-  });
-}
-
-// NaN and the infinities are not numbers to draw: a mark at the edge.
-function mark(g, x, v, height) {
-  g.beginPath();
-  if (Number.isNaN(v)) {
-    g.arc(x, height / 2, 4, 0, 2 * Math.PI);
-    g.stroke();
-    return;
-  }
-  const tip = v > 0 ? 0 : height, base = v > 0 ? 9 : height - 9;
-  g.moveTo(x, tip);
-  g.lineTo(x - 5, base);
-  g.lineTo(x + 5, base);
-  g.closePath();
-  g.fill();
 }
 
 function drawPad() {
@@ -505,7 +277,7 @@ function drawTable(now) {
 function frame() {
   const now = frozenAt ?? performance.now();
   const span = Number(document.getElementById("window").value) * 1000;
-  for (const plot of plots) drawPlot(plot, now, span);
+  for (const plot of plots) drawPlot(plot, now, span, addresses);
   drawPad();
   drawButtons();
   if (frozenAt === null && now - tableAt >= TABLE_EVERY_MS) {
