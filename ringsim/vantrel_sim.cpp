@@ -8,6 +8,8 @@
 #include "ringsim/demo_stream.h"
 #include "ringsim/pacing.h"
 #include "ringsim/script_reader.h"
+#include "ringsim/sim_settings.h"
+#include "ringsim/stamps.h"
 
 #include <cerrno>
 #include <chrono>
@@ -29,75 +31,9 @@
 
 namespace {
 
-constexpr long long max_threads = 64;
-constexpr long long max_interval_us = 3'600'000'000; // an hour
 // Several threads, or a loop, play standard input more than once, so it is
 // held in memory.
 constexpr std::size_t max_shared_input = std::size_t{64} * 1024 * 1024;
-
-// Reads an integer setting; anything unset or unusable gives `fallback`.
-long long env_integer(const char *name, long long fallback, long long low, long long high) {
-  const char *text = std::getenv(name);
-  if (text == nullptr || *text == '\0') {
-    return fallback;
-  }
-  char *end = nullptr;
-  errno = 0;
-  const long long value = std::strtoll(text, &end, 10);
-  if (*end != '\0' || errno == ERANGE || value < low || value > high) {
-    std::fprintf(stderr, "ringsim: ignoring %s=%s: not a whole number from %lld to %lld\n", name,
-                 text, low, high);
-    return fallback;
-  }
-  return value;
-}
-
-// Reads a decimal setting in the same way.
-double env_real(const char *name, double fallback, double low, double high) {
-  const char *text = std::getenv(name);
-  if (text == nullptr || *text == '\0') {
-    return fallback;
-  }
-  char *end = nullptr;
-  const double value = std::strtod(text, &end);
-  if (*end != '\0' || !(value >= low && value <= high)) {
-    std::fprintf(stderr, "ringsim: ignoring %s=%s: not a number from %g to %g\n", name, text, low,
-                 high);
-    return fallback;
-  }
-  return value;
-}
-
-struct Settings {
-  std::string script; // empty: demo
-  std::chrono::microseconds interval{0};
-  double speed = 1;
-  bool loop = false;
-  std::int32_t rings = 1;
-  int threads = 1;
-  std::string log_path;
-  std::string stamps_path;
-};
-
-Settings read_settings() {
-  Settings settings;
-  if (const char *script = std::getenv("RINGSIM_EVENTS")) {
-    settings.script = script;
-  }
-  if (const char *log = std::getenv("RINGSIM_LOG")) {
-    settings.log_path = log;
-  }
-  if (const char *stamps = std::getenv("RINGSIM_STAMPS")) {
-    settings.stamps_path = stamps;
-  }
-  settings.interval =
-      std::chrono::microseconds(env_integer("RINGSIM_INTERVAL_US", 0, 0, max_interval_us));
-  settings.speed = env_real("RINGSIM_SPEED", 1, 0.01, 100);
-  settings.loop = env_integer("RINGSIM_LOOP", 0, 0, 1) == 1;
-  settings.rings = static_cast<std::int32_t>(env_integer("RINGSIM_RINGS", 1, INT32_MIN, INT32_MAX));
-  settings.threads = static_cast<int>(env_integer("RINGSIM_THREADS", 1, 1, max_threads));
-  return settings;
-}
 
 // The SDK's state lives as long as the process: delivery threads may still be
 // running while the process exits, so it is never destroyed.
@@ -206,42 +142,6 @@ private:
 
   Pacing pacing;
   std::chrono::steady_clock::time_point start;
-};
-
-// When each event was handed over, for measuring the bridge's latency from
-// outside. Written to a temporary name and renamed, so a reader never sees
-// half a file.
-class Stamps {
-public:
-  explicit Stamps(std::string path) : path(std::move(path)) {}
-
-  void record() {
-    if (!path.empty()) {
-      times.push_back(std::chrono::steady_clock::now().time_since_epoch().count());
-    }
-  }
-
-  void write() const {
-    if (path.empty()) {
-      return;
-    }
-    const std::string partial = path + ".partial";
-    std::FILE *file = std::fopen(partial.c_str(), "wb");
-    if (file == nullptr) {
-      std::fprintf(stderr, "ringsim: cannot write %s: %s\n", partial.c_str(), std::strerror(errno));
-      return;
-    }
-    for (const long long time : times) {
-      std::fprintf(file, "%lld\n", time);
-    }
-    std::fclose(file);
-    std::remove(path.c_str());
-    std::rename(partial.c_str(), path.c_str());
-  }
-
-private:
-  std::string path;
-  std::vector<long long> times;
 };
 
 // Plays a script once or, looping, again and again on one schedule. Only the
