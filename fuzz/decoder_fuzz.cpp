@@ -4,7 +4,7 @@
 // input sits in a buffer of its exact size, so any read past it is caught.
 #include "bridge/event_messages.h"
 #include "osc/osc_reader.h"
-#include "ringsim/script_parser.h"
+#include "ring/script_format.h"
 #include "tap/datagram_decoder.h"
 #include "tap/event_text.h"
 
@@ -42,7 +42,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
   plain_lines(0, decoded);
   RingEvent replayed{};
   std::string reason;
-  if (parse_script_line(script_line(decoded), replayed, reason) != ScriptLine::event) {
+  if (parse_script_line(script_line(decoded.event), replayed, reason) != ScriptLine::event) {
     std::abort();
   }
   OscPacketWriter pkt;

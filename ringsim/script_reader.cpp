@@ -1,6 +1,6 @@
 #include "ringsim/script_reader.h"
 
-#include "ringsim/script_parser.h"
+#include "ring/script_format.h"
 
 namespace {
 

@@ -11,7 +11,7 @@ std::string recording_line(std::int64_t microseconds, DatagramKind kind, const B
   const std::string time = "@" + seconds_text(microseconds);
   switch (kind) {
   case DatagramKind::bridge:
-    return time + " " + script_line(event) + "\n";
+    return time + " " + script_line(event.event) + "\n";
   case DatagramKind::malformed:
     return "# " + time + " malformed " + hex_text(bytes, size) + "\n";
   case DatagramKind::foreign:

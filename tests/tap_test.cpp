@@ -2,7 +2,7 @@
 // and script lines that replay the same bytes, everything else told apart as
 // malformed or foreign; its command line; its live view.
 #include "bridge/event_messages.h"
-#include "ringsim/script_parser.h"
+#include "ring/script_format.h"
 #include "tap/datagram_decoder.h"
 #include "tap/event_text.h"
 #include "tap/live_view.h"
@@ -67,8 +67,8 @@ TEST(Decoder, TheBridgesDatagramsBecomeLinesThatReplayTheSameBytes) {
     const std::string bytes = datagram_of(played);
     BridgeEvent event{};
     ASSERT_EQ(decode(bytes, event), DatagramKind::bridge) << played;
-    EXPECT_EQ(script_line(event), recorded);
-    EXPECT_EQ(datagram_of(script_line(event)), bytes) << played;
+    EXPECT_EQ(script_line(event.event), recorded);
+    EXPECT_EQ(datagram_of(script_line(event.event)), bytes) << played;
   }
 }
 

@@ -1,10 +1,14 @@
-#include "ringsim/script_parser.h"
+#include "ring/script_format.h"
 
 #include "ring/bridge_addresses.h"
+#include "ring/ring_vocabulary.h"
 
 #include <cerrno>
+#include <charconv>
+#include <cinttypes>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -223,4 +227,39 @@ ScriptLine parse_script_line(const std::string &line, RingEvent &event, std::str
     *at_us = time;
   }
   return ScriptLine::event;
+}
+
+std::string script_line(const RingEvent &event) {
+  std::string line = std::to_string(event.kind);
+  const auto *record = reinterpret_cast<const unsigned char *>(&event);
+  for (int i = 0; i < bridge_address_count; ++i) {
+    const BridgeAddress &a = bridge_addresses[i];
+    const bool button = a.kind == event_kind::button;
+    if (a.kind != event.kind ||
+        (button && event.b_number != static_cast<float>(i - first_button_address))) {
+      continue;
+    }
+    if (button) {
+      line += " b_number=" + std::to_string(i - first_button_address);
+    }
+    std::uint32_t bits = 0;
+    std::memcpy(&bits, record + a.offset, sizeof bits);
+    line += std::string(" ") + a.field + "=" + argument_text(a.type, bits);
+  }
+  return line;
+}
+
+std::string exact_float_text(std::uint32_t bits) {
+  char text[32];
+  if ((bits & 0x7F800000U) == 0x7F800000U && (bits & 0x007FFFFFU) != 0) {
+    std::snprintf(text, sizeof text, "bits:%08" PRIX32, bits);
+    return text;
+  }
+  float value = 0;
+  std::memcpy(&value, &bits, sizeof value);
+  return {text, std::to_chars(text, text + sizeof text, value).ptr};
+}
+
+std::string argument_text(char type, std::uint32_t bits) {
+  return type == 'f' ? exact_float_text(bits) : std::to_string(static_cast<std::int32_t>(bits));
 }
