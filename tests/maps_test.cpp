@@ -141,6 +141,7 @@ TEST(MapEngine, EachWordDoesWhatItSays) {
       {"/o <- /j/x deadzone 10 around 5 i",
        {{"/j/x", 14, 0}, {"/j/x", 16, 1}, {"/j/x", -6, 2}},
        "/o,i 5 | /o,i 16 | /o,i -6"},
+      {"/o <- /a/x deadzone 0.5", {{"/a/x", 0.3, 0}, {"/a/x", 0.7, 1}}, "/o,f 0 | /o,f 0.7"},
       {"/o <- /r/p i clamp 0..255",
        {{"/r/p", 2.5, 0}, {"/r/p", -2.5, 1}, {"/r/p", 300, 2}},
        "/o,i 3 | /o,i 0 | /o,i 255"},
