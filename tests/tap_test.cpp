@@ -7,6 +7,7 @@
 #include "tap/event_text.h"
 #include "tap/live_view.h"
 #include "tap/recorder.h"
+#include "tap/status_json.h"
 #include "tap/tap_options.h"
 #include "tests/support/faults.h"
 #include "tests/support/udp_receiver.h"
@@ -204,6 +205,30 @@ TEST(LiveView, EveryAddressExactlyAndRatesRightWithinASecondOfAFirstArrivalAtAny
   EXPECT_LE(widest, 60U);
   ASSERT_EQ(lines.size(), 20U);
   EXPECT_EQ(lines.back()[0] + " " + lines.back()[3], "13 hidden:");
+}
+
+// What the monitor page reads: names escaped, infinities as strings (JSON
+// has none), a NaN kept out of the range, null where the system cannot tell.
+TEST(StatusJson, EveryCountAsThePageReadsIt) {
+  TapStats stats;
+  stats.destinations = {{"a\"b\\\x01", 3, 1}, {"m -> MIDI p", 2, 0, true, 4, true, false}};
+  stats.count_datagram(1000, 36);
+  for (const char *line : {"1 x=-inf y=nan z=0.5", "0 b_number=3 b_value=-2"}) {
+    BridgeEvent event{};
+    decode(datagram_of(line), event);
+    stats.count_event(event);
+  }
+  EXPECT_EQ(
+      status_json(stats, {"127.0.0.1:7040", "take.txt"}, 3500),
+      R"({"listen":"127.0.0.1:7040","datagrams":1,"bytes":36,"malformed":0,"foreign":0,)"
+      R"("system_dropped":null,"since_last_us":2500,"destinations":[{"name":"a\"b\\\u0001",)"
+      R"("forwarded":3,"failed":1},{"name":"m -> MIDI p","forwarded":2,"failed":0,)"
+      R"("not_finite":4,"port_there":false}],"recording":"take.txt","recorded":0,)"
+      R"("record_lost":0,"web_clients":0,"web_served":0,"web_dropped":0,"addresses":[)"
+      R"({"address":"/b/3","type":"i","bits":4294967294,"messages":1,"low":-2,"high":-2},)"
+      R"({"address":"/a/x","type":"f","bits":4286578688,"messages":1,"low":"-Infinity",)"
+      R"("high":"-Infinity"},{"address":"/a/y","type":"f","bits":2143289344,"messages":1},)"
+      R"({"address":"/a/z","type":"f","bits":1056964608,"messages":1,"low":0.5,"high":0.5}]})");
 }
 
 TEST(Listener, ALastingReceiveErrorIsTriedAgainAfterAPauseNeverInASpin) {
