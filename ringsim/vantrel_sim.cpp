@@ -6,8 +6,8 @@
 #include "platform/precise_sleep.h"
 #include "ring/ring_vocabulary.h"
 #include "ringsim/demo_stream.h"
-#include "ringsim/pacing.h"
-#include "ringsim/script_reader.h"
+#include "ringsim/pacer.h"
+#include "ringsim/script_player.h"
 #include "ringsim/sim_settings.h"
 #include "ringsim/stamps.h"
 
@@ -113,109 +113,6 @@ private:
   std::FILE *log_file = nullptr;
 };
 
-// Waits until each event is due on the schedule; the first goes at once.
-class Pacer {
-public:
-  Pacer(std::chrono::microseconds interval, double speed)
-      : pacing(interval.count(), speed), start(std::chrono::steady_clock::now()) {}
-
-  // `at_us` is the event's script time, negative for none. True when that
-  // time is before the previous event's.
-  bool wait(std::int64_t at_us) {
-    bool earlier = false;
-    const std::int64_t due = pacing.due(at_us, earlier);
-    if (due > elapsed_us()) {
-      platform::sleep_until(start + std::chrono::microseconds(due));
-    }
-    pacing.woke(due, elapsed_us());
-    return earlier;
-  }
-
-  std::int64_t next_pass() { return pacing.next_pass(); }
-
-private:
-  std::int64_t elapsed_us() const {
-    return std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() -
-                                                                 start)
-        .count();
-  }
-
-  Pacing pacing;
-  std::chrono::steady_clock::time_point start;
-};
-
-// Plays a script once or, looping, again and again on one schedule. Only the
-// first thread, on the first pass, says what is wrong with the script, so a
-// problem is said once.
-class ScriptPlayer {
-public:
-  ScriptPlayer(RingEventCallback handler, std::string source, bool first_thread)
-      : handler(handler), source(std::move(source)), speaks(first_thread),
-        pacer(Simulator::get().settings().interval, Simulator::get().settings().speed),
-        stamps(first_thread ? Simulator::get().settings().stamps_path : std::string()) {}
-
-  // One pass; false when another would play nothing or take no time.
-  bool play_pass(std::istream &input) {
-    ScriptReader reader(input);
-    std::string reason;
-    RingEvent event{};
-    bool played = false;
-    for (;;) {
-      switch (reader.next(event, reason)) {
-      case ScriptReader::Outcome::event:
-        if (pacer.wait(reader.time_us()) && speaks && !told_earlier) {
-          told_earlier = true;
-          std::fprintf(stderr,
-                       "ringsim: %s:%lu: time before the line before's; played right after it\n",
-                       source.c_str(), reader.line_number());
-        }
-        if (first_pass) {
-          stamps.record();
-        }
-        handler(event);
-        played = true;
-        break;
-      case ScriptReader::Outcome::malformed:
-        if (speaks) {
-          std::fprintf(stderr, "ringsim: %s:%lu: %s\n", source.c_str(), reader.line_number(),
-                       reason.c_str());
-        }
-        break;
-      case ScriptReader::Outcome::utf16:
-        if (speaks) {
-          std::fprintf(stderr, "ringsim: %s: UTF-16 text; save the script as UTF-8\n",
-                       source.c_str());
-        }
-        break;
-      case ScriptReader::Outcome::end: {
-        if (first_pass) {
-          stamps.write(); // a looping script never finishes
-          first_pass = false;
-        }
-        const bool took_time = pacer.next_pass() > 0;
-        if (played && !took_time && speaks && Simulator::get().settings().loop) {
-          std::fprintf(stderr,
-                       "ringsim: %s: a pass takes no time (no @SECONDS past 0, "
-                       "RINGSIM_INTERVAL_US 0): played once, not looped\n",
-                       source.c_str());
-        }
-        speaks = false;
-        return played && took_time;
-      }
-      }
-    }
-  }
-
-private:
-  RingEventCallback handler;
-  std::string source;
-  bool speaks;
-  bool told_earlier = false;
-  bool first_pass = true; // the stamps are of the first pass only
-  Pacer pacer;
-  Stamps stamps;
-};
-
 void play_demo(RingEventCallback handler, bool first_thread) {
   RingEvent connected{};
   connected.kind = event_kind::ring_connected;
@@ -260,7 +157,7 @@ void deliver(RingEventCallback handler, int thread_index,
     play_demo(handler, first_thread);
     return;
   }
-  ScriptPlayer player(handler, script, first_thread);
+  ScriptPlayer player(settings, handler, script, first_thread);
   for (bool again = true; again;) {
     bool played = false;
     if (shared_input) {
