@@ -9,7 +9,6 @@
 #include "ringsim/pacer.h"
 #include "ringsim/script_player.h"
 #include "ringsim/sim_settings.h"
-#include "ringsim/stamps.h"
 
 #include <cerrno>
 #include <chrono>
@@ -27,7 +26,6 @@
 #include <string>
 #include <thread>
 #include <utility>
-#include <vector>
 
 namespace {
 
