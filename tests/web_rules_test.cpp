@@ -20,6 +20,9 @@ TEST(WebRules, OnlyLocalHostsAndThePagesOwnOrNamedOrigins) {
       {"GET", "/", "localhost:8080", nullptr, false, WebAnswer::file},
       {"GET", "/x?y", "127.0.0.1:8080", nullptr, false, WebAnswer::file},
       {"GET", "/", "[::1]:8080", nullptr, false, WebAnswer::file},
+      {"GET", "/", "[fd00::a:1]:8080", nullptr, false, WebAnswer::file},
+      {"GET", "/", "[0:0:0:0:0:0:0:0:0:0:0:0:0:0:0:0:0:0:0:0:0:0:0:0]:8080", nullptr, false,
+       WebAnswer::forbidden}, // longer than any IPv6 address
       {"GET", "/", "evil.example:8080", nullptr, false, WebAnswer::forbidden},
       {"GET", "/", "127.0.0.1.evil.example:8080", nullptr, false, WebAnswer::forbidden},
       {"GET", "/", "127.0.0.1:80", nullptr, false, WebAnswer::forbidden},
@@ -51,6 +54,24 @@ TEST(WebRules, OnlyLocalHostsAndThePagesOwnOrNamedOrigins) {
     EXPECT_EQ(rules.judge(request), row.answer)
         << row.method << " " << row.target << " " << row.host << " "
         << (row.origin ? row.origin : "");
+  }
+}
+
+TEST(WebRules, AnOriginIsASchemeAndAHostInLowerCaseOrNothing) {
+  const std::pair<const char *, const char *> rows[] = {
+      {"HTTPS://Editor.P5js.org/", "https://editor.p5js.org"},
+      {"chrome-extension.v2+x://Id:1", "chrome-extension.v2+x://id:1"},
+      {"1http://x", nullptr},
+      {"http://a/b", nullptr},
+      {"http://a@b", nullptr},
+      {"://x", nullptr},
+      {"null", nullptr},
+      {"http://", nullptr},
+  };
+  for (const auto &[text, normal] : rows) {
+    std::string out;
+    EXPECT_EQ(normal_origin(text, out), normal != nullptr) << text;
+    EXPECT_EQ(out, normal != nullptr ? normal : "") << text;
   }
 }
 
