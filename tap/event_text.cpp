@@ -1,5 +1,7 @@
 #include "tap/event_text.h"
 
+#include "ring/script_format.h"
+
 #include <cinttypes>
 #include <cstdio>
 

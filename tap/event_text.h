@@ -2,7 +2,6 @@
 // exact values and script lines are the script format's.
 #pragma once
 
-#include "ring/script_format.h" // exact_float_text, argument_text, script_line
 #include "tap/bridge_messages.h"
 
 #include <cstdint>

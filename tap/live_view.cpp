@@ -1,5 +1,6 @@
 #include "tap/live_view.h"
 
+#include "ring/script_format.h"
 #include "tap/event_text.h"
 
 #include <algorithm>

@@ -1,6 +1,7 @@
 #include "tap/recorder.h"
 
 #include "platform/file.h"
+#include "ring/script_format.h"
 #include "tap/event_text.h"
 #include "tap/say.h"
 

@@ -9,13 +9,10 @@
 #include <atomic>
 #include <csignal>
 #include <cstdlib>
-#include <cstring>
 #include <fcntl.h>
 #include <fstream>
-#include <iterator>
 #include <map>
 #include <regex>
-#include <sstream>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
