@@ -4,7 +4,7 @@
 //   end_to_end [--quick]   latency and throughput
 //   end_to_end --soak N    N events flat out, with the bridge's resident memory
 //                          after a tenth of them and after all
-#include "tests/support/child_process.h"
+#include "bench/child_process.h"
 #include "tests/support/udp_receiver.h"
 
 #include <algorithm>

@@ -10,7 +10,7 @@
 //   the tap's resident size after 10,000 and 1,000,000 datagrams;
 //   what is lost at 10,000 a second for 60 s with the view on, and flat out.
 //   tap_bench [--quick]
-#include "tests/support/child_process.h"
+#include "bench/child_process.h"
 #include "tests/support/udp_receiver.h"
 
 #include <jack/jack.h>

@@ -1,11 +1,11 @@
 #!/bin/sh
-# Usage: check_release.sh BUILD_DIR OBJDUMP [PROCESS_TEST]
+# Usage: check_release.sh BUILD_DIR OBJDUMP [play]
 # Checks the zips that cpack wrote in BUILD_DIR. The release: one top folder
 # holding a stripped ring2osc.exe that carries its version, ring2osc-tap.exe,
 # README.md, the docs and the examples as the source tree has them, and no
-# VantrelDll.dll. The simulated SDK: a zip of its own. Given
-# the native process test, the simulated DLL then goes beside the exe and the
-# per-kind table plays through it under Wine.
+# VantrelDll.dll. The simulated SDK: a zip of its own. With "play", the
+# simulated DLL then goes beside the exe and the per-kind table plays through
+# it under Wine.
 set -eu
 release=$(basename "$(ls "$1"/ring2osc-*-win??.zip)" .zip)
 version=$(echo "$release" | cut -d- -f2)
@@ -31,6 +31,6 @@ done
 strings -el "$exe" | grep -qx "$version"
 if [ $# -ge 3 ]; then
   unzip -q "$1/$release-simulator.zip" -d "$unpacked"
-  RING2OSC_BRIDGE="wine $exe" "$3" --gtest_filter='Process.EveryKind*'
+  python3 "$source/tests/process_test.py" "wine $exe" unused every_kind
 fi
 echo "$release: as released"

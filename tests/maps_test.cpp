@@ -4,7 +4,6 @@
 #include "maps/map_file.h"
 #include "ring/bridge_addresses.h"
 #include "tap/message_splitter.h"
-#include "tests/support/every_kind.h"
 
 #include <gtest/gtest.h>
 
@@ -12,6 +11,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <string>
 
 namespace {
 
@@ -83,6 +83,41 @@ TEST(MapFile, ReadsEveryWordAsTheCheckShowsItWithAByteOrderMarkAndCrLf) {
             "float (f); /j/t, bool: T above 0.5, else F; sent on change only\n"
             "line 5: /y <- /r/r, smoothed over 0.05 s, clamped to -3..3, int rounded (i); /b/0, "
             "bool: T when not 0, else F; at most 2.5/s, the last value always sent\n");
+}
+
+// A message as "ADDRESS,TAGS VALUE ..." (numbers as %g), a bundle as its
+// elements in brackets.
+std::string osc_text(const unsigned char *bytes, std::size_t size) {
+  const auto word = [bytes](std::size_t at) {
+    return std::uint32_t{bytes[at]} << 24 | std::uint32_t{bytes[at + 1]} << 16 |
+           std::uint32_t{bytes[at + 2]} << 8 | bytes[at + 3];
+  };
+  if (size >= 16 && std::memcmp(bytes, "#bundle", 8) == 0) {
+    std::string text = "[";
+    for (std::size_t at = 16; at + 4 <= size; at += 4 + word(at)) {
+      text += (text.size() > 1 ? " " : "") + osc_text(bytes + at + 4, word(at));
+    }
+    return text + "]";
+  }
+  std::string text(reinterpret_cast<const char *>(bytes),
+                   strnlen(reinterpret_cast<const char *>(bytes), size));
+  std::size_t at = (text.size() + 4) & ~std::size_t{3};
+  const std::string tags(reinterpret_cast<const char *>(bytes + at));
+  text += tags;
+  at += (tags.size() + 4) & ~std::size_t{3};
+  for (const char tag : tags.substr(1)) {
+    if (tag == 'f' || tag == 'i') {
+      const std::uint32_t bits = word(at);
+      float value = 0;
+      std::memcpy(&value, &bits, 4);
+      char number[32];
+      std::snprintf(number, sizeof number, " %g",
+                    tag == 'f' ? value : static_cast<double>(static_cast<std::int32_t>(bits)));
+      text += number;
+      at += 4;
+    }
+  }
+  return text;
 }
 
 // What a map sends for values arriving at times, each datagram as

@@ -7,33 +7,23 @@ or RING2OSC_WEB_PARTS)"""
 import base64, os, re, shlex, signal, socket, struct, subprocess, sys, tempfile, threading, time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-BRIDGE = os.environ.get("RING2OSC_BRIDGE") or sys.argv[1]
-TAP = os.environ.get("RING2OSC_TAP") or sys.argv[2]
-PARTS = sys.argv[3:] or os.environ.get("RING2OSC_WEB_PARTS", "page relay rules hostile").split()
+import harness
+from harness import Bridge, check
+
 WEB, FORWARD = 7048, 7049
-failures = []
-
-
-def check(fact, what):
-    print(("ok    " if fact else "FAIL  ") + what, flush=True)
-    if not fact:
-        failures.append(what)
 
 
 class Tap:
     def __init__(self, *arguments, limit=()):
         self.output = tempfile.TemporaryFile()
-        self.process = subprocess.Popen(list(limit) + shlex.split(TAP) + ["--quiet", "--web", str(WEB)] + list(arguments),
+        self.process = subprocess.Popen(list(limit) + shlex.split(harness.TAP) + ["--quiet", "--web", str(WEB)] + list(arguments),
                                         stdout=self.output, stderr=subprocess.STDOUT)
-        deadline = time.time() + 30
-        while time.time() < deadline and http(b"GET /status HTTP/1.1\r\nHost: localhost:%d\r\n\r\n" % WEB) != 200:
-            time.sleep(0.1)
+        harness.wait_until(lambda: http(b"GET /status HTTP/1.1\r\nHost: localhost:%d\r\n\r\n" % WEB) == 200, 30)
 
     def status(self, field):
         """A line of /proc/PID/status, or the CPU seconds so far for "cpu"."""
         if field == "cpu":
-            values = open(f"/proc/{self.process.pid}/stat").read().rsplit(")", 1)[1].split()
-            return (int(values[11]) + int(values[12])) / os.sysconf("SC_CLK_TCK")
+            return harness.cpu_seconds(self.process.pid)
         for line in open(f"/proc/{self.process.pid}/status"):
             if line.startswith(field + ":"):
                 return int(line.split()[1])
@@ -46,14 +36,8 @@ class Tap:
 
 
 def play(script):
-    with tempfile.NamedTemporaryFile("w", suffix=".txt", delete=False) as f:
-        f.write(script)
-    bridge = subprocess.Popen(shlex.split(BRIDGE), env=dict(os.environ, RINGSIM_EVENTS=f.name),
-                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    time.sleep(3 if "wine" in BRIDGE else 1)
-    bridge.kill()
-    bridge.wait()
-    os.unlink(f.name)
+    with Bridge(script):
+        time.sleep(3 if "wine" in harness.BRIDGE else 1)
 
 
 def http(request, timeout=10):
@@ -285,6 +269,6 @@ def part_hostile():
     tap.summary()
 
 
-for part in PARTS:
-    globals()["part_" + part]()
-sys.exit(1 if failures else 0)
+if len(sys.argv) == 3:
+    sys.argv += os.environ.get("RING2OSC_WEB_PARTS", "").split()
+harness.main(globals())

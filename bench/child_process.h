@@ -1,14 +1,12 @@
-// Starts a real program for process-level tests and ends it from outside,
-// the only way the bridge ever ends. A Linux harness: the Windows bridge is
-// driven from here under Wine, sending to this machine's loopback.
+// Starts a real program for the benchmarks and ends it from outside, the
+// only way the bridge ever ends.
 #pragma once
 
 #include <chrono>
-#include <map>
 #include <string>
 #include <vector>
 
-// The path of a program built into the same folder as the running test.
+// The path of a program built into the same folder as the running one.
 std::string program_beside_tests(const std::string &name);
 // A fresh path in the temporary folder.
 std::string temporary_path(const std::string &stem);
@@ -48,37 +46,4 @@ public:
 
 private:
   int pid = -1;
-};
-
-// ring2osc playing `script` on the simulated ring, with RINGSIM_* settings
-// (RINGSIM_EVENTS "-": the script on standard input; "": demo). What it
-// prints goes to a file; the process ends and the files go when this does.
-class BridgeRun {
-public:
-  explicit BridgeRun(const std::string &script, std::map<std::string, std::string> settings = {});
-  ~BridgeRun();
-  BridgeRun(const BridgeRun &) = delete;
-  BridgeRun &operator=(const BridgeRun &) = delete;
-
-  std::string script_path, log_path, out_path;
-  std::map<std::string, std::string> settings;
-  ChildProcess process;
-  bool started = false;
-};
-
-// ring2osc-tap with `arguments`; RING2OSC_TAP runs another build of it, such
-// as "wine ring2osc-tap.exe". Its output and errors go to one file.
-struct TapRun {
-  explicit TapRun(const std::vector<std::string> &arguments,
-                  std::string out = temporary_path("tap"));
-  ~TapRun();
-  TapRun(const TapRun &) = delete;
-  TapRun &operator=(const TapRun &) = delete;
-
-  // Whether it listens on port 7040 within 20 s.
-  bool listening();
-  std::string output() const { return read_file(out_path); }
-
-  std::string out_path;
-  ChildProcess process;
 };

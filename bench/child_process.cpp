@@ -1,4 +1,4 @@
-#include "tests/support/child_process.h"
+#include "bench/child_process.h"
 
 #include <atomic>
 #include <chrono>
@@ -128,47 +128,4 @@ void ChildProcess::kill() {
     waitpid(pid, nullptr, 0);
     pid = -1;
   }
-}
-
-BridgeRun::BridgeRun(const std::string &script, std::map<std::string, std::string> settings_)
-    : script_path(temporary_path("script")), log_path(temporary_path("log")),
-      out_path(temporary_path("out")), settings(std::move(settings_)) {
-  std::ofstream(script_path, std::ios::binary) << script;
-  settings.emplace("RINGSIM_EVENTS", script_path);
-  settings.emplace("RINGSIM_LOG", log_path);
-  settings.emplace("RINGSIM_INTERVAL_US", "200");
-  for (const auto &[name, value] : settings) {
-    set_environment(name, value);
-  }
-  // RING2OSC_BRIDGE runs another build of the bridge, e.g. "wine ring2osc.exe".
-  const char *bridge = std::getenv("RING2OSC_BRIDGE");
-  std::istringstream command(bridge != nullptr ? bridge : program_beside_tests("ring2osc"));
-  const bool from_stdin = settings["RINGSIM_EVENTS"] == "-";
-  started = process.start({std::istream_iterator<std::string>(command), {}},
-                          {from_stdin ? script_path : "", out_path});
-}
-
-BridgeRun::~BridgeRun() {
-  process.kill();
-  for (const std::string &path : {script_path, log_path, out_path}) {
-    std::remove(path.c_str());
-  }
-  for (const auto &setting : settings) {
-    set_environment(setting.first, "");
-  }
-}
-
-TapRun::TapRun(const std::vector<std::string> &arguments, std::string out)
-    : out_path(std::move(out)) {
-  const char *tap = std::getenv("RING2OSC_TAP");
-  std::istringstream words(tap != nullptr ? tap : program_beside_tests("ring2osc-tap"));
-  std::vector<std::string> command{std::istream_iterator<std::string>(words), {}};
-  command.insert(command.end(), arguments.begin(), arguments.end());
-  process.start(command, {"", out_path});
-}
-
-TapRun::~TapRun() { std::remove(out_path.c_str()); }
-
-bool TapRun::listening() {
-  return wait_for_udp_port(7040, std::chrono::seconds(20)) && process.running();
 }
