@@ -169,10 +169,10 @@ class Bridge(Program):
                 os.unlink(path)
 
 
-def tap(*arguments, out=None, env=None):
+def tap(*arguments, out=None):
     """ring2osc-tap with `arguments`, listening on 7040 once this returns (or
     ended: see running())."""
-    program = Program(shlex.split(TAP) + list(arguments), out=out, env=env)
+    program = Program(shlex.split(TAP) + list(arguments), out=out)
     wait_until(lambda: udp_port_bound(7040) or not program.running(), 20)
     return program
 
