@@ -16,7 +16,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-std::string program_beside_tests(const std::string &name) {
+std::string program_beside(const std::string &name) {
   return (std::filesystem::read_symlink("/proc/self/exe").parent_path() / name).string();
 }
 
@@ -86,13 +86,6 @@ bool ChildProcess::start(const std::vector<std::string> &command, const Redirect
   posix_spawn_file_actions_destroy(&actions);
   pid = spawned ? pid : -1;
   return spawned;
-}
-
-bool ChildProcess::running() {
-  if (pid > 0 && waitpid(pid, nullptr, WNOHANG) != 0) {
-    pid = -1;
-  }
-  return pid > 0;
 }
 
 unsigned long ChildProcess::id() const { return pid > 0 ? static_cast<unsigned long>(pid) : 0; }

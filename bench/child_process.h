@@ -7,7 +7,7 @@
 #include <vector>
 
 // The path of a program built into the same folder as the running one.
-std::string program_beside_tests(const std::string &name);
+std::string program_beside(const std::string &name);
 // A fresh path in the temporary folder.
 std::string temporary_path(const std::string &stem);
 std::string read_file(const std::string &path);
@@ -34,7 +34,6 @@ public:
 
   // The program is the command's first word.
   bool start(const std::vector<std::string> &command, const Redirects &files = {});
-  bool running();
   void kill();
   // Waits up to `timeout` for the process to end, after sending `signal`
   // unless it is 0: its exit status, or -1 when it did not exit normally.

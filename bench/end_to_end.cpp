@@ -75,7 +75,7 @@ Result run(std::size_t events, long interval_us, bool stamped, const Progress &p
     return result;
   }
   ChildProcess bridge;
-  if (!bridge.start({program_beside_tests("ring2osc")})) {
+  if (!bridge.start({program_beside("ring2osc")})) {
     std::fprintf(stderr, "cannot start ring2osc\n");
     return result;
   }

@@ -215,11 +215,11 @@ bool start(ChildProcess &process, const Forwarder &f, const Counter &a, const Co
            const std::string &out) {
   std::vector<std::string> command;
   if (f.name == "bare loop") {
-    command = {program_beside_tests("tap_bench"), "--bare", std::to_string(a.port()),
+    command = {program_beside("tap_bench"), "--bare", std::to_string(a.port()),
                std::to_string(b.port())};
   } else {
-    command = {program_beside_tests("ring2osc-tap"), "--forward", std::to_string(a.port()),
-               "--forward", std::to_string(b.port())};
+    command = {program_beside("ring2osc-tap"), "--forward", std::to_string(a.port()), "--forward",
+               std::to_string(b.port())};
     command.insert(command.end(), f.arguments.begin(), f.arguments.end());
   }
   return process.start(command, {"", out}) && wait_for_udp_port(7040, 10s);
@@ -286,7 +286,7 @@ std::vector<double> bridge_latencies(std::size_t events, std::uint16_t port, std
   std::vector<std::int64_t> arrival(events, -1);
   {
     ChildProcess bridge;
-    bridge.start({program_beside_tests("ring2osc")});
+    bridge.start({program_beside("ring2osc")});
     Datagram datagram;
     for (std::size_t got = 0; got < events && receiver.receive(datagram, 2s);) {
       const std::int64_t now = Clock::now().time_since_epoch().count();
@@ -335,8 +335,7 @@ void added_latency(std::size_t events) {
   };
   const auto direct = show("bridge -> receiver", bridge_latencies(events, 7040));
   ChildProcess tap;
-  tap.start({program_beside_tests("ring2osc-tap"), "--quiet", "--forward", "7041"},
-            {"", "/dev/null"});
+  tap.start({program_beside("ring2osc-tap"), "--quiet", "--forward", "7041"}, {"", "/dev/null"});
   wait_for_udp_port(7040, 10s);
   const auto through = show("bridge -> tap --quiet -> receiver", bridge_latencies(events, 7041));
   tap.wait_exit(SIGINT, 5s);
@@ -346,7 +345,7 @@ void added_latency(std::size_t events) {
   const std::string map = temporary_path("bench-map");
   std::ofstream(map) << "to 7041\n/j <- /j/x /j/y /j/t\n";
   ChildProcess mapping;
-  mapping.start({program_beside_tests("ring2osc-tap"), "--quiet", "--map", map}, {"", "/dev/null"});
+  mapping.start({program_beside("ring2osc-tap"), "--quiet", "--map", map}, {"", "/dev/null"});
   wait_for_udp_port(7040, 10s);
   const auto mapped =
       show("bridge -> tap --map -> receiver", bridge_latencies(events, 7041, 24, 12));
@@ -400,8 +399,7 @@ void midi_latency(std::size_t events) {
               "events at 1,000 a second, a period of 64 frames at 48 kHz (1.33 ms)\n",
               events);
   ChildProcess tap;
-  tap.start({program_beside_tests("ring2osc-tap"), "--quiet", "--map", presets[2]},
-            {"", "/dev/null"});
+  tap.start({program_beside("ring2osc-tap"), "--quiet", "--map", presets[2]}, {"", "/dev/null"});
   MidiArrivals arrivals(events);
   bool connected = false;
   for (int i = 0; i < 100 && arrivals.client != nullptr && !connected; ++i) {
