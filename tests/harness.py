@@ -5,28 +5,42 @@ and one line per fact checked.
 
 A test file calls main(globals()) with the bridge and the tap as its first two
 arguments; any further arguments name the parts to run (default: all)."""
-import os, shlex, signal, socket, struct, subprocess, sys, tempfile, time
+import os, shlex, signal, socket, struct, subprocess, sys, tempfile, time, traceback
 
 programs = sys.argv[1:3] + ["", ""]
 BRIDGE = os.environ.get("RING2OSC_BRIDGE") or programs[0]
 TAP = os.environ.get("RING2OSC_TAP") or programs[1]
 SOURCE = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-failures = []
+started = []  # every process a test starts, so that a part that fails leaves none behind
+
+
+class Failed(Exception):
+    """A fact that did not hold: what follows in its part would only wait."""
 
 
 def check(fact, what):
     print(("ok    " if fact else "FAIL  ") + what, flush=True)
     if not fact:
-        failures.append(what)
-    return fact
+        raise Failed(what)
 
 
-def main(names):
-    parts = sys.argv[3:] or [n[5:] for n in names if n.startswith("part_")]
-    for part in parts:
+def main(names, parts=None):
+    """Runs the named parts (default: the command line's, else every part_*
+    in `names`), each to its first failure; exits 1 if any failed."""
+    failed = []
+    for part in parts if parts is not None else sys.argv[3:] or [n[5:] for n in names if n.startswith("part_")]:
         print(f"-- {part}", flush=True)
-        names["part_" + part]()
-    sys.exit(1 if failures else 0)
+        try:
+            names["part_" + part]()
+        except Exception as error:
+            failed.append(part)
+            if not isinstance(error, Failed):
+                traceback.print_exc()
+        for process in started:
+            if process.poll() is None:
+                process.kill()
+                process.wait()
+    sys.exit(1 if failed else 0)
 
 
 def temporary_path(stem):
@@ -116,6 +130,7 @@ class Program:
         with open(self.out, "wb") as o, open(stdin or os.devnull, "rb") as i:
             self.process = subprocess.Popen(command, stdin=i, stdout=o, stderr=subprocess.STDOUT,
                                             env=env)
+        started.append(self.process)
         self.pid = self.process.pid
 
     def output(self):

@@ -2,22 +2,31 @@
 """The tap's web side through real processes: the bridge on the simulated ring
 sends to the tap (RING2OSC_BRIDGE and RING2OSC_TAP run other builds, e.g.
 under Wine); a Linux WebSocket client and headless Chromium read from it.
-usage: web_test.py BRIDGE TAP [PART...]   parts: page relay rules hostile (default all,
-or RING2OSC_WEB_PARTS)"""
+usage: web_test.py BRIDGE TAP [PART...]   parts: page relay rules hostile (default all);
+RING2OSC_WEB_PARTS, when set, runs only those of them that it names"""
 import base64, os, re, shlex, signal, socket, struct, subprocess, sys, tempfile, threading, time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import harness
 from harness import Bridge, check
 
-WEB, FORWARD = 7048, 7049
+# The page and the relay take the bridge's datagrams on 7040; the rules and
+# the hostile clients need no bridge, so they listen on ports of their own
+# and run beside the other tests (beside_others()).
+LISTEN, WEB, FORWARD = 7040, 7048, 7049
+
+
+def beside_others():
+    global LISTEN, WEB
+    LISTEN, WEB = 7050, 7051
 
 
 class Tap:
     def __init__(self, *arguments, limit=()):
         self.output = tempfile.TemporaryFile()
-        self.process = subprocess.Popen(list(limit) + shlex.split(harness.TAP) + ["--quiet", "--web", str(WEB)] + list(arguments),
-                                        stdout=self.output, stderr=subprocess.STDOUT)
+        command = list(limit) + shlex.split(harness.TAP) + ["--quiet", "--listen", f"127.0.0.1:{LISTEN}", "--web", str(WEB)]
+        self.process = subprocess.Popen(command + list(arguments), stdout=self.output, stderr=subprocess.STDOUT)
+        harness.started.append(self.process)
         harness.wait_until(lambda: http(b"GET /status HTTP/1.1\r\nHost: localhost:%d\r\n\r\n" % WEB) == 200, 30)
 
     def status(self, field):
@@ -159,7 +168,7 @@ def part_relay():
         # Never far ahead of what arrived, so that an emulated tap is not outrun.
         while time.time() < started + n / 5000 or first + n - min(map(len, got.values())) > 200:
             time.sleep(0.0005)
-        sender.sendto(struct.pack("!I", n) + bytes(size - 4), ("127.0.0.1", 7040))
+        sender.sendto(struct.pack("!I", n) + bytes(size - 4), ("127.0.0.1", LISTEN))
     for t in threads:
         t.join(30)
     check(len(got["udp"]) == count + 1 and got["ws"] == got["udp"],
@@ -169,6 +178,7 @@ def part_relay():
 
 
 def part_rules():
+    beside_others()
     tap = Tap("--web-origin", "https://editor.p5js.org")
     get = lambda host, path="/", method="GET": http(f"{method} {path} HTTP/1.1\r\nHost: {host}\r\n\r\n".encode())
     here = f"127.0.0.1:{WEB}"
@@ -197,6 +207,7 @@ def part_rules():
 
 def part_hostile():
     """Clients no browser makes: each promise holds against them."""
+    beside_others()
     tap = Tap()
     sender = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
     with socket.create_connection(("127.0.0.1", WEB), timeout=10) as s:
@@ -209,7 +220,7 @@ def part_hostile():
     missed = 0
     for n in range(50):
         client = WebSocket()
-        sender.sendto(struct.pack("!I", n), ("127.0.0.1", 7040))
+        sender.sendto(struct.pack("!I", n), ("127.0.0.1", LISTEN))
         missed += client.receive() != (2, struct.pack("!I", n))
         client.file.close()
         client.socket.close()
@@ -234,7 +245,7 @@ def part_hostile():
     flooder.socket.setblocking(False)
     pings, end = 0, time.time() + 3
     while time.time() < end:
-        sender.sendto(b"", ("127.0.0.1", 7040))
+        sender.sendto(b"", ("127.0.0.1", LISTEN))
         try:
             pings += flooder.socket.send(ping * 200) // len(ping)
         except OSError:
@@ -248,10 +259,10 @@ def part_hostile():
     tap = Tap()
     os.kill(tap.process.pid, signal.SIGSTOP)
     for n in range(4000):
-        sender.sendto(bytes(1400), ("127.0.0.1", 7040))
+        sender.sendto(bytes(1400), ("127.0.0.1", LISTEN))
     os.kill(tap.process.pid, signal.SIGCONT)
     time.sleep(1)
-    sender.sendto(b"", ("127.0.0.1", 7040))  # the count so far comes with the next datagram
+    sender.sendto(b"", ("127.0.0.1", LISTEN))  # the count so far comes with the next datagram
     time.sleep(0.5)
     summary = tap.summary()
     received, dropped = (int(re.search(r"(\d+) " + what, summary).group(1))
@@ -269,6 +280,5 @@ def part_hostile():
     tap.summary()
 
 
-if len(sys.argv) == 3:
-    sys.argv += os.environ.get("RING2OSC_WEB_PARTS", "").split()
-harness.main(globals())
+PARTS = sys.argv[3:] or ["page", "relay", "rules", "hostile"]
+harness.main(globals(), [p for p in PARTS if p in os.environ.get("RING2OSC_WEB_PARTS", " ".join(PARTS)).split()])
