@@ -50,12 +50,12 @@ def temporary_path(stem):
     return path
 
 
-def read(path, mode="r"):
+def read(path):
     try:
-        with open(path, mode) as f:
+        with open(path) as f:
             return f.read()
     except OSError:
-        return b"" if "b" in mode else ""
+        return ""
 
 
 def wait_until(fact, seconds=10):
@@ -111,15 +111,6 @@ class Udp:
         while (d := self.receive(first if len(got) < count else quiet)) is not None:
             got.append(d)
         return got
-
-    def close(self):
-        self.socket.close()
-
-
-def free_port():
-    u = Udp()
-    u.close()
-    return u.port
 
 
 class Program:

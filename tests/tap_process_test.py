@@ -16,8 +16,9 @@ def at(u):
 
 
 def part_forward():
-    a, b, sender, comes_back = Udp(), Udp(), Udp(), free_port()
-    with tap("--quiet", "--forward", at(a), "--forward", str(b.port), "--forward", f"127.0.0.1:{comes_back}") as t:
+    a, b, sender, comes_back = Udp(), Udp(), Udp(), Udp()
+    comes_back.socket.close()
+    with tap("--quiet", "--forward", at(a), "--forward", str(b.port), "--forward", at(comes_back)) as t:
         gesture, foreign = bundle("/gest i 5"), b"/x\0\0,i\0\0\1\2\3\4"
         sent = [gesture, b"\x5A" * 65507, foreign, b"\1", b"", gesture, foreign]  # the largest: no OSC at all
         for d in sent:
@@ -28,7 +29,7 @@ def part_forward():
         # The third comes back after them and gets the rest; each datagram
         # it missed counts as failed, each it got as forwarded (Linux reports
         # a miss at once; under Wine the report can come a datagram late).
-        back, late = Udp(comes_back), [gesture, b""]
+        back, late = Udp(comes_back.port), [gesture, b""]
         for d in late:
             sender.send(7040, d)
             time.sleep(0.02)
@@ -37,7 +38,7 @@ def part_forward():
         counts = re.fullmatch(
             r"ring2osc-tap: 9 datagrams received \(65640 bytes\), 4 malformed, 2 foreign, (?:0|unknown) dropped "
             rf"by the system; {at(a)}: 9 forwarded, 0 failed; {at(b)}: 9 forwarded, 0 failed; "
-            rf"127.0.0.1:{comes_back}: ([23]) forwarded, ([67]) failed; 0 output lines dropped\n", t.output())
+            rf"{at(comes_back)}: ([23]) forwarded, ([67]) failed; 0 output lines dropped\n", t.output())
         check(status == 0 and counts is not None and int(counts[1]) + int(counts[2]) == 9, t.output())
 
 
@@ -73,9 +74,8 @@ def part_unread():
             thread.join()
         check(not stalled and arrived == [count, count], f"forwarded {arrived} of {count} each")
         t.process.send_signal(signal.SIGINT)
-        text = b""
-        while (chunk := read_some(readers[0])) != b"":
-            text += chunk or b""
+        os.set_blocking(readers[0], True)
+        text = b"".join(iter(lambda: os.read(readers[0], 65536), b""))  # until the tap is gone
         status = t.stop(0)
         counts = re.search(r"; (\d+) output lines dropped; recorded (\d+) lines, (\d+) lost\n$", text.decode())
         check(status == 0 and counts is not None and int(counts[1]) > 0 and int(counts[2]) + int(counts[3]) == count,
@@ -84,15 +84,6 @@ def part_unread():
         os.close(reader)
         if os.path.exists(path):
             os.unlink(path)
-
-
-def read_some(fd):
-    """What a pipe holds, b"" once its last writer is gone, None for now."""
-    try:
-        return os.read(fd, 65536)
-    except BlockingIOError:
-        time.sleep(0.01)
-        return None
 
 
 def part_start():
@@ -121,7 +112,7 @@ def part_start():
         holder = Udp(7040 if not arguments else 0)
         with tap(*arguments) as t:
             check(t.stop(0) == status and t.output() == f"ring2osc-tap: {said}\n", f"{arguments}: {t.output()!r}")
-        holder.close()
+        holder.socket.close()
     check(read(existing) == "keep me\n", "an existing recording is kept")
     os.unlink(existing)
 
