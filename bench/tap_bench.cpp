@@ -500,5 +500,8 @@ int main(int argc, char **argv) {
   midi_latency(quick ? 200 : 2000);
   memory_and_loss(quick ? 1 : 60, quick ? 30000 : 1000000);
   std::printf("load average after: %s\n", load_average().c_str());
+  // Ended as a server wants to be: killed outright, it stays in JACK's
+  // registry, and a few such leftovers make JACK refuse every new server.
+  jack.wait_exit(SIGTERM, 10s);
   return 0;
 }
