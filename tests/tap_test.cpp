@@ -107,7 +107,7 @@ TEST(Options, EachMistakeIsNamed) {
     seventeen += " --forward " + std::to_string(i);
   }
   const std::pair<std::string, std::string> cases[] = {
-      {"--record f --force --plain", ""},
+      {"--record f --force --plain --check-map m", ""},
       {"--listen 0", R"(--listen: port must be a number from 1 to 65535, not "0")"},
       {"--forward 65536", R"(--forward: port must be a number from 1 to 65535, not "65536")"},
       {"--forward h:", R"(--forward: port must be a number from 1 to 65535, not "")"},
