@@ -200,6 +200,7 @@ def part_rules():
     check(client.receive()[1][:2] == struct.pack("!H", 1009), "5,000 bytes: closed with 1009")
     clients = [WebSocket() for _ in range(32)]
     check(all(c.status == 101 for c in clients) and WebSocket().status == 503, "32 relay clients, the 33rd: 503")
+    check(all(get(here) == 200 for _ in range(40)), "beside them, 40 requests one after another: each answered")
     tap.summary()
 
 
@@ -275,6 +276,8 @@ def part_hostile():
     check(spent < 0.5, f"out of descriptors for 2 s with 60 connections waiting: {spent:.2f} s of CPU")
     for h in held:
         h.close()
+    page = b"GET / HTTP/1.1\r\nHost: localhost:%d\r\n\r\n" % WEB
+    check(harness.wait_until(lambda: http(page, timeout=2) == 200), "with descriptors free again, the page is served")
     tap.summary()
 
 
