@@ -191,8 +191,10 @@ def part_rules():
     check(http(b"GET / HTTP/1.1\r\n", timeout=30) is None and 4 < time.time() - began < 15, "half a request: closed after 5 s")
     client = WebSocket()
     client.send(0x1, b"to nowhere")
-    client.send(0x9, b"ping")
-    check(client.receive() == (0xA, b"ping"), "a ping is answered; a text message is ignored")
+    for _ in range(3):
+        client.send(0x2, bytes(2000))
+    client.send(0x9, b"ping, masked")
+    check(client.receive() == (0xA, b"ping, masked"), "a ping is answered; text and 2,000-byte messages are ignored")
     client.send(0x8, struct.pack("!H", 1000))
     check(client.receive()[0] == 0x8, "a close is closed")
     client = WebSocket()
