@@ -85,6 +85,12 @@ class WebSocket:
         return first & 0x0F, self.file.read(size)
 
 
+def empty(answer):
+    """Whether a WebSocket's answer has no body and says no type."""
+    head = b"".join(answer.head).lower()
+    return b"\r\ncontent-length: 0\r\n" in head and b"\r\ncontent-type:" not in head
+
+
 # Script lines and what the page's table then shows: the shortest decimal
 # that reads back to the same float; NaN, infinities and -0 as such.
 BEFORE = [("0 b_number=3 b_value=1", {"/b/3": "1"}),
@@ -200,8 +206,8 @@ def part_rules():
     client = WebSocket()
     client.send(0x2, bytes(5000))
     check(client.receive()[1][:2] == struct.pack("!H", 1009), "5,000 bytes: closed with 1009")
-    clients = [WebSocket() for _ in range(32)]
-    check(all(c.status == 101 for c in clients) and WebSocket().status == 503, "32 relay clients, the 33rd: 503")
+    clients, busy = [WebSocket() for _ in range(32)], WebSocket()
+    check(all(c.status == 101 for c in clients) and busy.status == 503 and empty(busy), "32 relay clients, the 33rd: 503")
     check(all(get(here) == 200 for _ in range(40)), "beside them, 40 requests one after another: each answered")
     tap.summary()
 
@@ -216,8 +222,10 @@ def part_hostile():
         head = s.recv(65536).split(b"\r\n\r\n")[0].lower()
     check(b"content-security-policy: default-src 'self'; connect-src 'self'; frame-ancestors 'none'" in head,
           "the page forbids other sources and framing")
-    answers = [head, b"".join(WebSocket().head).lower(), b"".join(WebSocket(host="x:1").head).lower()]
+    forbidden = WebSocket(host="x:1")
+    answers = [head, b"".join(WebSocket().head).lower(), b"".join(forbidden.head).lower()]
     check(all(b"beast" not in a for a in answers), "no answer names the server's library")
+    check(forbidden.status == 403 and empty(forbidden), "a foreign Host's answer is empty")
     missed = 0
     for n in range(50):
         client = WebSocket()
