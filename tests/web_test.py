@@ -58,6 +58,10 @@ def http(request, timeout=10):
         return None
 
 
+# Whether a WebSocket's answer has no body and says no type.
+empty = lambda answer: b"\r\ncontent-length: 0\r\n" in (h := b"".join(answer.head).lower()) and b"\r\ncontent-type:" not in h
+
+
 class WebSocket:
     def __init__(self, origin=None, host=None):
         self.socket = socket.create_connection(("127.0.0.1", WEB), timeout=10)
@@ -83,12 +87,6 @@ class WebSocket:
         if size >= 126:
             size = struct.unpack("!H" if size == 126 else "!Q", self.file.read(2 if size == 126 else 8))[0]
         return first & 0x0F, self.file.read(size)
-
-
-def empty(answer):
-    """Whether a WebSocket's answer has no body and says no type."""
-    head = b"".join(answer.head).lower()
-    return b"\r\ncontent-length: 0\r\n" in head and b"\r\ncontent-type:" not in head
 
 
 # Script lines and what the page's table then shows: the shortest decimal
@@ -240,11 +238,8 @@ def part_hostile():
     for client in lingering:
         client.send(0x8, struct.pack("!H", 1000))
     closed = all(c.receive()[0] == 0x8 for c in lingering)
-    deadline = time.time() + 12
-    while time.time() < deadline and len(os.listdir(f"/proc/{tap.process.pid}/fd")) > descriptors:
-        time.sleep(0.2)
-    check(closed and len(os.listdir(f"/proc/{tap.process.pid}/fd")) == descriptors,
-          "32 clients that close and hold their sockets are let go within seconds")
+    let_go = harness.wait_until(lambda: len(os.listdir(f"/proc/{tap.process.pid}/fd")) == descriptors, 12)
+    check(closed and let_go, "32 clients that close and hold their sockets are let go within seconds")
     # Pings never read, and empty datagrams for clients that never read.
     resident = tap.status("VmRSS")
     flooder, idle = WebSocket(), [WebSocket() for _ in range(8)]
