@@ -26,12 +26,13 @@ class Browser:
             read, write = (fcntl.fcntl(fd, fcntl.F_DUPFD, 10) for fd in (to_browser_read, from_browser_write))
             os.dup2(read, 3)
             os.dup2(write, 4)
+        # Its singleton socket goes to TMPDIR: into the profile, which close() removes.
         self.process = subprocess.Popen([chromium] + flags, preexec_fn=pipes, pass_fds=(3, 4),
+                                        env=dict(os.environ, TMPDIR=self.profile),
                                         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         os.close(to_browser_read)
         os.close(from_browser_write)
-        self.pending = b""
-        self.next_id = 0
+        self.pending, self.next_id = b"", 0
         targets = self.call("Target.getTargets")["targetInfos"]
         page = next(t for t in targets if t["type"] == "page")
         self.session = self.call("Target.attachToTarget", targetId=page["targetId"], flatten=True)["sessionId"]
