@@ -30,7 +30,7 @@ def part_forward():
         # miss's report and is tried again.
         # Each it missed counts as failed, each it got as forwarded (Linux
         # reports a miss at once; under Wine the report can come a datagram late).
-        arrived = [a.receive() for _ in sent]  # sent to the first before
+        arrived = [a.receive() for _ in sent]  # each was tried on the first destination before
         back, late = Udp(comes_back.port), [gesture, b""]
         for d in late:
             sender.send(7040, d)
