@@ -1,38 +1,22 @@
-# Fails the build when a part includes a part it may not use. The parts and
-# their arrows are read from the architecture doc's "arrows" block, so the
-# picture and the rule are one text:
-#   PART -> PART PART/HEADER.h ...
-# where a header named alone is the only one of its part that may be used.
+# Fails the build when a part includes a part it may not use, or when
+# .clang-tidy names other parts than the arrows block of docs/architecture.md,
+# so the picture and the rule are one text.
 # Run as: cmake -DSOURCE_DIR=... -DSTAMP=... -P check_arrows.cmake
 cmake_minimum_required(VERSION 3.25)
-file(STRINGS ${SOURCE_DIR}/docs/architecture.md doc)
-set(in_block OFF)
-set(parts)
-foreach(line IN LISTS doc)
-  if(line STREQUAL "```arrows")
-    set(in_block ON)
-  elseif(in_block AND line STREQUAL "```")
-    break()
-  elseif(in_block AND line MATCHES "^([a-z]+) *->(.*)$")
-    set(part ${CMAKE_MATCH_1})
-    string(REGEX REPLACE " +" ";" uses "${CMAKE_MATCH_2}")
-    list(APPEND parts ${part})
-    set(may_${part} ${part} ${uses})
-  endif()
-endforeach()
-if(NOT parts)
-  message(FATAL_ERROR "docs/architecture.md has no arrows block")
-endif()
+include(${CMAKE_CURRENT_LIST_DIR}/arrows.cmake)
+ring2osc_read_arrows(${SOURCE_DIR}/docs/architecture.md)
+ring2osc_check_tidy_parts(${SOURCE_DIR}/.clang-tidy "${arrow_parts}")
 
 set(wrong)
-foreach(part IN LISTS parts)
+foreach(part IN LISTS arrow_parts)
+  set(may ${part} ${arrow_uses_${part}})
   file(GLOB_RECURSE sources ${SOURCE_DIR}/${part}/*.h ${SOURCE_DIR}/${part}/*.cpp)
   foreach(source IN LISTS sources)
     file(STRINGS ${source} includes REGEX "^#include \"[a-z_]+/")
     foreach(include IN LISTS includes)
       string(REGEX REPLACE "^#include \"(([a-z_]+)/[^\"]*)\".*" "\\2" used "${include}")
       string(REGEX REPLACE "^#include \"(([a-z_]+)/[^\"]*)\".*" "\\1" header "${include}")
-      if(NOT used IN_LIST may_${part} AND NOT header IN_LIST may_${part})
+      if(NOT used IN_LIST may AND NOT header IN_LIST may)
         file(RELATIVE_PATH name ${SOURCE_DIR} ${source})
         list(APPEND wrong "${name}: ${part}/ may not use ${used}/ (${include})")
       endif()

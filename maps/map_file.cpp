@@ -1,60 +1,14 @@
 #include "maps/map_file.h"
 
-#include "ring/bridge_addresses.h"
+#include "maps/map_numbers.h"
+#include "maps/map_words.h"
+#include "platform/file.h"
 
-#include <cerrno>
 #include <cmath>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <sstream>
 
 namespace {
-
-std::string number_text(double value) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%g", value);
-  return text;
-}
-
-std::string range_text(const ValueRange &range) {
-  return number_text(range.low) + ".." + number_text(range.high);
-}
-
-bool read_number(const std::string &text, double &out) {
-  if (text.empty()) {
-    return false;
-  }
-  char *end = nullptr;
-  errno = 0;
-  out = std::strtod(text.c_str(), &end);
-  return errno == 0 && end == text.c_str() + text.size() && std::isfinite(out);
-}
-
-// "LOW..HIGH", the ends different.
-std::string read_range(const std::string &text, ValueRange &out) {
-  const std::size_t dots = text.find("..");
-  if (dots == std::string::npos || !read_number(text.substr(0, dots), out.low) ||
-      !read_number(text.substr(dots + 2), out.high)) {
-    return "\"" + text + "\" is not a range such as -180..180";
-  }
-  if (out.low == out.high) {
-    return "the range " + text + " has equal ends";
-  }
-  return "";
-}
-
-// A time such as "50ms" or "0.2s", in seconds.
-bool read_duration(const std::string &text, double &seconds) {
-  const bool ms = text.size() > 2 && text.compare(text.size() - 2, 2, "ms") == 0;
-  const bool s = !ms && text.size() > 1 && text.back() == 's';
-  if (!(ms || s) || !read_number(text.substr(0, text.size() - (ms ? 2 : 1)), seconds)) {
-    return false;
-  }
-  seconds /= ms ? 1000 : 1;
-  return seconds > 0;
-}
 
 // OSC 1.0: "/" and parts of printable ASCII, none of them empty, without
 // the characters that patterns use.
@@ -104,14 +58,6 @@ std::vector<std::string> words_of(const std::string &line) {
   return words;
 }
 
-std::string bridge_address_list() {
-  std::string list;
-  for (const BridgeAddress &a : bridge_addresses) {
-    list += std::string(list.empty() ? "" : " ") + a.address;
-  }
-  return list;
-}
-
 MidiKind midi_kind(const std::string &word) {
   return word == "cc"        ? MidiKind::control
          : word == "cc14"    ? MidiKind::control14
@@ -121,189 +67,33 @@ MidiKind midi_kind(const std::string &word) {
                              : MidiKind::none;
 }
 
-// MIDI's ranges: 7 bits, and 14 for a controller pair and the pitch bend.
-int midi_high(MidiKind kind) {
-  return kind == MidiKind::control14 || kind == MidiKind::bend ? 16383 : 127;
+// "cc N <- ...", "note N <- ...", "bend <- ...", "program <- ...".
+std::string read_midi_rule(const std::vector<std::string> &words, MapRule &rule) {
+  const bool numbered = rule.midi != MidiKind::bend && rule.midi != MidiKind::program;
+  const std::size_t arrow = numbered ? 2 : 1;
+  const int high = rule.midi == MidiKind::control14 ? 31 : 127;
+  double number = 0;
+  if (numbered && (words.size() < 2 || !read_number(words[1], number).empty() ||
+                   number != std::floor(number) || number < 0 || number > high)) {
+    return words[0] + " needs a number from 0 to " + std::to_string(high);
+  }
+  if (words.size() <= arrow || words[arrow] != "<-") {
+    return "a MIDI rule reads \"" + words[0] + (numbered ? " N" : "") + " <- SOURCE ...\"";
+  }
+  rule.number = static_cast<int>(number);
+  return read_rule_words(words, arrow + 1, rule);
 }
 
-// A MIDI rule's one source, scaled to the message's range (a pitch bend
-// from -1..1 unless given) and clamped to it; controls only on change.
-std::string read_midi_rule(MapRule &rule) {
-  if (rule.sources.size() != 1) {
-    return "a MIDI rule takes one source";
+std::string read_osc_rule(const std::vector<std::string> &words, MapRule &rule) {
+  rule.address = words[0];
+  if (!valid_osc_address(rule.address)) {
+    return "\"" + rule.address +
+           R"(" is not an OSC address ("/" and parts without spaces or #*,?[]{}))";
   }
-  MapSource &source = rule.sources[0];
-  if (rule.midi == MidiKind::note) {
-    if (source.scaled) {
-      return "a note takes no scale: it is on while its source is not 0 (\"velocity from "
-             "0..1\" scales the velocity)";
-    }
-    return "";
+  if (words.size() < 2 || words[1] != "<-") {
+    return "a rule reads ADDRESS <- SOURCE ...";
   }
-  const double high = midi_high(rule.midi);
-  if (source.type == ArgumentType::boolean) {
-    if (source.scaled || source.clamped) {
-      return "a bool is 0 or the top of MIDI's range: it takes no scale";
-    }
-    rule.changes_only = true;
-    return "";
-  }
-  if (rule.midi == MidiKind::bend && !source.scaled) {
-    source.scaled = true;
-    source.from = {-1, 1};
-  }
-  source.to = {0, high};
-  source.clamped = true;
-  source.clamp = {0, high};
-  source.type = ArgumentType::int32;
-  rule.changes_only = true;
-  return "";
-}
-
-// The words after "<-": sources, each followed by its own words, and the
-// message's words anywhere. Returns what is wrong, or an empty text.
-std::string read_rule(const std::vector<std::string> &words, std::size_t first, MapRule &rule) {
-  const bool midi = rule.midi != MidiKind::none;
-  MapSource *source = nullptr;
-  std::vector<char> typed; // per source: its type was given
-  for (std::size_t i = first; i < words.size(); ++i) {
-    const std::string &word = words[i];
-    const bool has_next = i + 1 < words.size();
-    if (word.front() == '/') {
-      const int address = find_bridge_address(word.c_str());
-      if (address < 0) {
-        return "unknown source " + word + " (the bridge sends " + bridge_address_list() + ")";
-      }
-      if (rule.sources.size() == MapFile::max_sources) {
-        return "more than 32 sources in one message";
-      }
-      rule.sources.push_back({});
-      typed.push_back(0);
-      source = &rule.sources.back();
-      source->address = address;
-      continue;
-    }
-    if (word == "changes") {
-      rule.changes_only = true;
-      continue;
-    }
-    if (word == "at") {
-      const std::string rate = i + 2 < words.size() ? words[i + 2] : "";
-      const std::size_t slash = rate.rfind("/s");
-      if (!has_next || words[i + 1] != "most" || slash == std::string::npos ||
-          slash + 2 != rate.size() || !read_number(rate.substr(0, slash), rule.at_most_per_s) ||
-          rule.at_most_per_s <= 0) {
-        return "a rate limit reads \"at most 10/s\"";
-      }
-      i += 2;
-      continue;
-    }
-    if (midi && (word == "channel" || word == "velocity")) {
-      double value = 0;
-      const bool scaled = word == "velocity" && has_next && words[i + 1] == "from";
-      if (scaled) {
-        std::string wrong = i + 2 < words.size() ? read_range(words[i + 2], rule.velocity_from)
-                                                 : "velocity from needs a range";
-        if (!wrong.empty()) {
-          return wrong;
-        }
-        rule.velocity_scaled = true;
-        i += 2;
-        continue;
-      }
-      const int low = 1;
-      const int high = word == "channel" ? 16 : 127;
-      if (!has_next || !read_number(words[++i], value) || value != std::floor(value) ||
-          value < low || value > high) {
-        return word + " needs a whole number from " + std::to_string(low) + " to " +
-               std::to_string(high);
-      }
-      if (word == "channel") {
-        rule.channel = static_cast<int>(value);
-      } else {
-        rule.velocity = value;
-      }
-      continue;
-    }
-    if (source == nullptr) {
-      return "\"" + word + "\" before any source: a rule reads ADDRESS <- SOURCE ...";
-    }
-    if (word == "f" || word == "i" || word == "bool") {
-      typed.back() = 1;
-    }
-    if (word == "f" || word == "i") {
-      source->type = word == "f" ? ArgumentType::float32 : ArgumentType::int32;
-    } else if (word == "bool") {
-      source->type = ArgumentType::boolean;
-      if (has_next && words[i + 1] == "above") {
-        if (i + 2 >= words.size() || !read_number(words[i + 2], source->threshold)) {
-          return "\"bool above\" needs a number";
-        }
-        source->has_threshold = true;
-        i += 2;
-      }
-    } else if (word == "from") {
-      std::string wrong = has_next ? read_range(words[i + 1], source->from) : "from needs a range";
-      // A MIDI value's range is MIDI's own.
-      const bool to = i + 3 < words.size() && words[i + 2] == "to";
-      if (wrong.empty() && to == midi) {
-        wrong = midi ? "a MIDI value scales \"from -180..180\" to MIDI's range"
-                     : "a scale reads \"from -180..180 to -1..1\"";
-      }
-      if (wrong.empty() && to) {
-        wrong = read_range(words[i + 3], source->to);
-      }
-      if (!wrong.empty()) {
-        return wrong;
-      }
-      source->scaled = true;
-      i += to ? 3 : 1;
-    } else if (word == "to") {
-      return R"("to" without "from": a scale reads "from -180..180 to -1..1")";
-    } else if (word == "clamp") {
-      source->clamped = true;
-      if (has_next && words[i + 1].find("..") != std::string::npos) {
-        std::string wrong = read_range(words[++i], source->clamp);
-        if (!wrong.empty()) {
-          return wrong;
-        }
-      } else if (!source->scaled) {
-        return "clamp needs a range (clamp 0..255) or a scale before it";
-      } else {
-        source->clamp = source->to;
-      }
-      if (source->clamp.low > source->clamp.high) {
-        std::swap(source->clamp.low, source->clamp.high);
-      }
-    } else if (word == "deadzone") {
-      if (!has_next || !read_number(words[++i], source->dead_zone) || source->dead_zone <= 0) {
-        return "deadzone needs a width above 0";
-      }
-      if (i + 1 < words.size() && words[i + 1] == "around") {
-        if (i + 2 >= words.size() || !read_number(words[i + 2], source->centre)) {
-          return "\"around\" needs a number";
-        }
-        i += 2;
-      }
-    } else if (word == "smooth") {
-      if (!has_next || !read_duration(words[++i], source->smoothing_s)) {
-        return "smooth needs a time above 0, such as 50ms or 0.2s";
-      }
-    } else {
-      return "unknown word \"" + word + "\"";
-    }
-  }
-  if (midi) {
-    return read_midi_rule(rule);
-  }
-  // Untyped, a value keeps the bridge's type, or is a float once scaled.
-  for (std::size_t s = 0; s < rule.sources.size(); ++s) {
-    MapSource &untyped = rule.sources[s];
-    if (typed[s] == 0 && !untyped.scaled && bridge_addresses[untyped.address].type == 'i') {
-      untyped.type = ArgumentType::int32;
-    }
-  }
-  return rule.sources.empty() ? "a rule needs at least one source after \"<-\"" : "";
+  return read_rule_words(words, 2, rule);
 }
 
 } // namespace
@@ -330,8 +120,12 @@ bool parse_map_text(const std::string &name, const std::string &text, MapFile &m
       mistake("a NUL byte: this is not a text file");
       break;
     }
+    if (line.find('\r') != std::string::npos) {
+      mistake("lines end with CR alone (old Mac text): save the file with LF or CR LF line ends");
+      break;
+    }
     if (line.size() > MapFile::max_line) {
-      mistake("a line longer than 4096 bytes");
+      mistake("a line longer than " + std::to_string(MapFile::max_line) + " bytes");
       continue;
     }
     if (!valid_utf8(line)) {
@@ -342,7 +136,9 @@ bool parse_map_text(const std::string &name, const std::string &text, MapFile &m
     if (words.empty()) {
       continue;
     }
-    const MidiKind midi = midi_kind(words[0]);
+    MapRule rule;
+    rule.line = number;
+    rule.midi = midi_kind(words[0]);
     if (words[0] == "to" || words[0] == "midi") {
       Endpoint to{};
       std::string wrong;
@@ -362,46 +158,13 @@ bool parse_map_text(const std::string &name, const std::string &text, MapFile &m
         }
         to_line = number;
       }
-    } else if (midi != MidiKind::none) {
-      MapRule rule;
-      rule.line = number;
-      rule.midi = midi;
-      const bool numbered = midi != MidiKind::bend && midi != MidiKind::program;
-      const std::size_t arrow = numbered ? 2 : 1;
-      double value = -1;
-      const double high = midi == MidiKind::control14 ? 31 : 127;
-      std::string wrong;
-      if (numbered && (words.size() < 2 || !read_number(words[1], value) ||
-                       value != std::floor(value) || value < 0 || value > high)) {
-        wrong = words[0] + " needs a number from 0 to " + std::to_string(static_cast<int>(high));
-      } else if (words.size() <= arrow || words[arrow] != "<-") {
-        wrong = "a MIDI rule reads \"" + words[0] + (numbered ? " N" : "") + " <- SOURCE ...\"";
-      } else {
-        rule.number = static_cast<int>(value);
-        wrong = read_rule(words, arrow + 1, rule);
-      }
-      if (wrong.empty()) {
-        map.rules.push_back(std::move(rule));
-      } else {
-        mistake(wrong);
-      }
     } else if (words[0] == "bundle" && words.size() == 1) {
       map.bundled = true;
-    } else if (words[0].front() == '/') {
-      MapRule rule;
-      rule.line = number;
-      rule.address = words[0];
-      std::string wrong;
-      if (!valid_osc_address(rule.address)) {
-        wrong = "\"" + rule.address +
-                R"(" is not an OSC address ("/" and parts without spaces or #*,?[]{}))";
-      } else if (words.size() < 2 || words[1] != "<-") {
-        wrong = "a rule reads ADDRESS <- SOURCE ...";
-      } else if (map.rules.size() == MapFile::max_rules) {
-        wrong = "more than 256 rules";
-      } else {
-        wrong = read_rule(words, 2, rule);
-      }
+    } else if (rule.midi != MidiKind::none || words[0].front() == '/') {
+      std::string wrong = map.rules.size() == MapFile::max_rules
+                              ? "more than " + std::to_string(MapFile::max_rules) + " rules"
+                          : rule.midi != MidiKind::none ? read_midi_rule(words, rule)
+                                                        : read_osc_rule(words, rule);
       if (wrong.empty()) {
         map.rules.push_back(std::move(rule));
       } else {
@@ -431,93 +194,26 @@ bool parse_map_text(const std::string &name, const std::string &text, MapFile &m
   return mistakes.size() == mistakes_before;
 }
 
-bool read_map_file(const std::string &path, MapFile &map, std::vector<std::string> &mistakes) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    mistakes.push_back(path + ": cannot be read (" + std::strerror(errno) + ")");
+bool read_map_file(const std::string &path, MapFile &map, std::vector<std::string> &mistakes,
+                   std::string *text) {
+  std::string read;
+  std::string error;
+  switch (platform::read_regular_file(path, MapFile::max_size, read, error)) {
+  case platform::FileRead::ok:
+    break;
+  case platform::FileRead::not_regular:
+    mistakes.push_back(path + ": not a regular file (a map is a text file)");
     return false;
-  }
-  std::string text(MapFile::max_size + 1, '\0');
-  in.read(&text[0], static_cast<std::streamsize>(text.size()));
-  text.resize(static_cast<std::size_t>(in.gcount()));
-  if (text.size() > MapFile::max_size) {
+  case platform::FileRead::too_large:
     mistakes.push_back(path + ": larger than 1 MiB");
     return false;
-  }
-  if (in.bad()) {
-    mistakes.push_back(path + ": cannot be read");
+  case platform::FileRead::failed:
+    mistakes.push_back(path + ": cannot be read (" + error + ")");
     return false;
   }
-  return parse_map_text(path, text, map, mistakes);
-}
-
-std::string describe_map(const MapFile &map) {
-  std::string text =
-      map.name + ": " +
-      (map.midi
-           ? "MIDI to " + (map.midi_port.empty() ? "the port --midi-port names, or the tap's own"
-                                                 : "the port named like \"" + map.midi_port + "\"")
-           : "to " + map.to.text() + ", " +
-                 (map.bundled ? "one bundle per datagram received" : "a datagram per message")) +
-      ", " + std::to_string(map.rules.size()) + (map.rules.size() == 1 ? " rule\n" : " rules\n");
-  for (const MapRule &rule : map.rules) {
-    static const char *const kinds[] = {"",     "control",    "14-bit control",
-                                        "note", "pitch bend", "program change"};
-    std::string target = rule.address;
-    if (rule.midi != MidiKind::none) {
-      target = kinds[static_cast<int>(rule.midi)];
-      if (rule.midi == MidiKind::control14) {
-        target += " " + std::to_string(rule.number) + "/" + std::to_string(rule.number + 32);
-      } else if (rule.midi == MidiKind::control || rule.midi == MidiKind::note) {
-        target += " " + std::to_string(rule.number);
-      }
-      target += " on channel " + std::to_string(rule.channel);
-      if (rule.midi == MidiKind::note) {
-        target += rule.velocity_scaled
-                      ? ", velocity from " + range_text(rule.velocity_from) + " to 1..127"
-                      : ", velocity " + number_text(rule.velocity);
-      }
-    }
-    text += "line " + std::to_string(rule.line) + ": " + target + " <-";
-    for (const MapSource &s : rule.sources) {
-      text += std::string(&s == &rule.sources.front() ? " " : "; ") +
-              bridge_addresses[s.address].address;
-      if (s.dead_zone > 0) {
-        text += ", dead zone " + number_text(s.dead_zone) + " around " + number_text(s.centre);
-      }
-      if (s.smoothing_s > 0) {
-        text += ", smoothed over " + number_text(s.smoothing_s) + " s";
-      }
-      if (s.scaled) {
-        text += ", from " + range_text(s.from) + " to " + range_text(s.to);
-      }
-      if (s.clamped) {
-        text += ", clamped to " + range_text(s.clamp);
-      }
-      const bool boolean = s.type == ArgumentType::boolean;
-      if (rule.midi == MidiKind::note) {
-        text += ", on while not 0";
-        continue;
-      }
-      if (rule.midi != MidiKind::none) {
-        text += boolean ? std::string(", the top of the range when ") +
-                              (s.has_threshold ? "above " + number_text(s.threshold) : "not 0") +
-                              ", else 0"
-                        : ", rounded";
-        continue;
-      }
-      text += s.type == ArgumentType::float32 ? ", float (f)"
-              : s.type == ArgumentType::int32 ? ", int rounded (i)"
-              : s.has_threshold ? ", bool: T above " + number_text(s.threshold) + ", else F"
-                                : ", bool: T when not 0, else F";
-    }
-    if (rule.changes_only) {
-      text += "; sent on change only";
-    }
-    if (rule.at_most_per_s > 0) {
-      text += "; at most " + number_text(rule.at_most_per_s) + "/s, the last value always sent";
-    }
-    text += "\n";
+  const bool good = parse_map_text(path, read, map, mistakes);
+  if (text != nullptr) {
+    *text = std::move(read);
   }
-  return text;
+  return good;
 }

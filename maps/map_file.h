@@ -1,7 +1,8 @@
 // A map: one destination and the rules that feed it, read from a text file
 // with one rule a line (docs/maps.md shows the syntax). Each rule builds one
-// OSC message from one or more of the bridge's addresses, each value through
-// its own chain: dead zone, smoothing, scale, clamp, then its OSC type.
+// OSC message, or one kind of MIDI message, from one or more of the bridge's
+// addresses, each value through its own chain: zero, dead zone, smoothing,
+// scale, clamp, then its type.
 #pragma once
 
 #include "udp/endpoint.h"
@@ -22,14 +23,15 @@ struct MapSource {
   ArgumentType type = ArgumentType::float32; // unless given: the bridge's, or f once scaled
   bool has_threshold = false;                // bool: true above it, else true when not 0
   double threshold = 0;
-  bool scaled = false; // from `from` to `to`; a reversed `to` inverts
+  int zero_on = -1;     // a bridge address whose press makes the value at that moment the centre
+  double dead_zone = 0; // values within it of `centre` become `centre`
+  double centre = 0;
+  double smoothing_s = 0; // time constant; 0: none
+  bool scaled = false;    // from `from` to `to`; a reversed `to` inverts
   ValueRange from;
   ValueRange to;
   bool clamped = false; // to `clamp`, which is `to` unless given
   ValueRange clamp;
-  double dead_zone = 0; // values within it of `centre` become `centre`
-  double centre = 0;
-  double smoothing_s = 0; // time constant; 0: none
 };
 
 // What a rule of a MIDI map sends.
@@ -67,8 +69,12 @@ struct MapFile {
 // "NAME:LINE: reason". True when there was none.
 bool parse_map_text(const std::string &name, const std::string &text, MapFile &map,
                     std::vector<std::string> &mistakes);
-// The same from a file; a file that cannot be read is one mistake.
-bool read_map_file(const std::string &path, MapFile &map, std::vector<std::string> &mistakes);
+// The same from a file, which must be a regular file (a pipe or a device
+// could block for ever); one that cannot be read is one mistake. `text`,
+// when given, gets what was read.
+bool read_map_file(const std::string &path, MapFile &map, std::vector<std::string> &mistakes,
+                   std::string *text = nullptr);
 
-// The map as understood, one line per rule, for --check-map.
+// The map as understood, one line per rule, for --check-map; numbers as the
+// shortest text that reads back the same.
 std::string describe_map(const MapFile &map);

@@ -77,6 +77,9 @@ public:
     return first;
   }
 
+  // Empty again, keeping what it has grown to.
+  void clear() { length = 0; }
+
   const unsigned char *bytes() const { return length == 0 ? nullptr : data(); }
   std::uint32_t size() const { return static_cast<std::uint32_t>(length); }
   std::size_t capacity() const { return capacity_; }
@@ -119,6 +122,20 @@ public:
     return *this;
   }
 
+  // OSC's true and false are type tags alone, with no argument bytes.
+  OscMessage &add_bool(bool value) {
+    type_tags.push_back(value ? 'T' : 'F');
+    return *this;
+  }
+
+  // The same address with no arguments again, to be built anew without
+  // allocating.
+  OscMessage &clear_arguments() {
+    type_tags.clear();
+    arguments.clear();
+    return *this;
+  }
+
   // Appends the encoded message; inside a bundle each element is preceded by
   // its length. The message itself is left unchanged.
   void write_to(OscBuffer &out, bool with_size) const {
@@ -158,6 +175,14 @@ public:
   OscPacketWriter() = default;
   OscPacketWriter(const OscPacketWriter &) = delete;
   OscPacketWriter &operator=(const OscPacketWriter &) = delete;
+
+  // An empty packet again, without error, keeping its buffer.
+  OscPacketWriter &clear() {
+    open_bundles = 0;
+    packet.clear();
+    error = 0;
+    return *this;
+  }
 
   OscPacketWriter &open_bundle(OscTimeTag time_tag) {
     if (open_bundles != 0) {

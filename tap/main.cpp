@@ -1,21 +1,19 @@
 // ring2osc-tap: takes the port the bridge sends to and hands every datagram
 // on, unchanged, to any number of programs, while showing, printing or
 // recording what the bridge sent. Ends on Ctrl+C with a summary line.
-#include "maps/map_engine.h"
 #include "maps/map_file.h"
+#include "midi/midi_output.h"
 #include "platform/console.h"
-#include "platform/midi_output.h"
 #include "tap/datagram_decoder.h"
 #include "tap/event_text.h"
 #include "tap/live_view.h"
-#include "tap/message_splitter.h"
+#include "tap/outputs.h"
 #include "tap/queued_output.h"
 #include "tap/recorder.h"
 #include "tap/say.h"
 #include "tap/status_json.h"
 #include "tap/tap_options.h"
 #include "tap/tap_stats.h"
-#include "udp/destination.h"
 #include "udp/udp_listener.h"
 #include "web/web_server.h"
 
@@ -37,34 +35,9 @@ constexpr int exit_usage = 2;
 constexpr int max_datagram = 65507;
 constexpr std::size_t console_queue_limit = std::size_t{1} << 20; // bytes
 
-// One place the tap sends to: every datagram as it came, each message of it
-// apart, or what a map makes of it.
-struct Output {
-  enum class Kind { forward, messages, map } kind;
-  Destination socket;
-  std::unique_ptr<MapEngine> map;
-  std::unique_ptr<platform::MidiOutput> midi; // a MIDI map's, in place of the socket
-  std::uint64_t midi_sent = 0;
-  std::uint64_t midi_failed = 0;
-};
-
-// A MIDI port that went away, or came back, is said once.
-void check_midi(Output &output, std::int64_t now_us) {
-  if (!output.midi) {
-    return;
-  }
-  const platform::MidiOutput::Change change = output.midi->check(now_us);
-  if (change != platform::MidiOutput::Change::none) {
-    say("MIDI port " + output.midi->port_name() +
-        (change == platform::MidiOutput::Change::gone
-             ? " is gone: what it misses counts as failed until it is back"
-             : " is back"));
-  }
-}
-
 // The MIDI outputs there are, one a line; false when there is no MIDI.
 bool list_midi() {
-  platform::MidiOutput midi;
+  midi::MidiOutput midi;
   std::string error;
   if (!midi.start(error)) {
     say(error);
@@ -78,20 +51,6 @@ bool list_midi() {
     say("no MIDI outputs (through " + midi.system() + ")");
   }
   platform::write_stdout(text.data(), text.size());
-  return true;
-}
-
-// A MIDI map's port: the one --midi-port or the map names, else a port of
-// the tap's own. False with the reason said.
-bool open_midi(Output &output, const MapFile &map, const std::string &midi_port) {
-  output.midi = std::make_unique<platform::MidiOutput>();
-  std::string error;
-  const std::string port = midi_port.empty() ? map.midi_port : midi_port;
-  if (!output.midi->start(error) ||
-      !(port.empty() ? output.midi->open_own("ring2osc", error) : output.midi->open(port, error))) {
-    say(map.name + ": " + error);
-    return false;
-  }
   return true;
 }
 
@@ -158,54 +117,31 @@ int run(const TapOptions &options) {
   }
 
   TapStats stats;
-  std::vector<std::unique_ptr<Output>> outputs;
-  const auto add_output = [&](Output::Kind kind, const std::string &option, const Endpoint &to,
-                              const std::string &name) {
-    outputs.push_back(std::make_unique<Output>());
-    outputs.back()->kind = kind;
-    if (!outputs.back()->socket.open(to.host, to.port, error)) {
-      say(option + ": " + error);
-      return false;
-    }
-    if (listener.would_loop(outputs.back()->socket.address())) {
-      say(option + " " + to.text() + " is the address the tap listens on: it would loop");
-      return false;
-    }
-    stats.destinations.push_back({name, 0, 0, kind == Output::Kind::map});
-    return true;
-  };
+  Outputs outputs([&listener](const SocketAddress &to) { return listener.would_loop(to); }, say);
   for (const Endpoint &forward : options.forwards) {
-    if (!add_output(Output::Kind::forward, "--forward", forward, forward.text())) {
+    if (!outputs.add_forward(forward, error)) {
+      say(error);
       return exit_usage;
     }
   }
   for (const Endpoint &to : options.messages) {
-    if (!add_output(Output::Kind::messages, "--messages", to, "messages " + to.text())) {
+    if (!outputs.add_messages(to, error)) {
+      say(error);
       return exit_usage;
     }
   }
-  std::string midi_system;
   for (const MapFile &map : maps) {
-    if (map.midi) {
-      outputs.push_back(std::make_unique<Output>());
-      outputs.back()->kind = Output::Kind::map;
-      if (!open_midi(*outputs.back(), map, options.midi_port)) {
-        return exit_failure;
-      }
-      const platform::MidiOutput &midi = *outputs.back()->midi;
-      if (midi_system.empty()) {
-        midi_system = midi.system();
-        say("MIDI through " + midi_system);
-      }
-      stats.destinations.push_back({map.name + " -> MIDI " + midi.port_name(), 0, 0, true});
-      stats.destinations.back().midi = true;
-    } else if (!add_output(Output::Kind::map, "--map " + map.name, map.to,
-                           map.name + " -> " + map.to.text())) {
-      return exit_usage;
+    bool usage = false;
+    const bool midi_before = !outputs.midi_system().empty();
+    if (!outputs.add_map(map, options.midi_port, error, usage)) {
+      say(error);
+      return usage ? exit_usage : exit_failure;
     }
-    outputs.back()->map = std::make_unique<MapEngine>(map);
+    if (!midi_before && !outputs.midi_system().empty()) {
+      say("MIDI through " + outputs.midi_system());
+    }
   }
-  const bool mapping = !maps.empty();
+  outputs.counts(stats.destinations);
 
   Recorder recorder;
   if (!options.record_path.empty() &&
@@ -228,14 +164,7 @@ int run(const TapOptions &options) {
   // The receiving thread's own counts, for the view; under the lock.
   const auto take_destination_counts = [&] {
     stats.system_dropped = listener.system_dropped();
-    for (std::size_t i = 0; i < outputs.size(); ++i) {
-      const Output &o = *outputs[i];
-      DestinationStats &d = stats.destinations[i];
-      d.forwarded = o.midi ? o.midi_sent : o.socket.forwarded();
-      d.failed = o.midi ? o.midi_failed : o.socket.failed();
-      d.not_finite = o.map ? o.map->not_finite() : 0;
-      d.port_there = !o.midi || o.midi->port_there();
-    }
+    outputs.counts(stats.destinations);
   };
   const auto take_recorder_counts = [&] {
     stats.recorded = recorder.recorded();
@@ -281,31 +210,13 @@ int run(const TapOptions &options) {
     console = std::make_unique<QueuedOutput>(console_queue_limit, to_stdout);
   }
 
-  const auto send_to = [](Output &output, std::int64_t now) {
-    return [&output, now](const unsigned char *bytes, std::uint32_t size) {
-      if (!output.midi) {
-        output.socket.forward(bytes, size, now);
-      } else if (output.midi->send(bytes, size)) {
-        ++output.midi_sent;
-      } else {
-        ++output.midi_failed;
-      }
-    };
-  };
   std::vector<unsigned char> buffer(max_datagram + 1);
   bool said_receive_error = false;
   while (!platform::stop_requested()) {
     const int size = listener.receive(buffer.data(), static_cast<int>(buffer.size()));
     if (size < 0) {
       // Quiet: the last datagrams' reports are collected all the same.
-      const std::int64_t now = now_us();
-      for (const std::unique_ptr<Output> &output : outputs) {
-        output->socket.read_reports(now);
-        check_midi(*output, now);
-        if (output->map) {
-          output->map->send_due(now, send_to(*output, now));
-        }
-      }
+      outputs.tick(now_us());
       {
         const std::lock_guard<std::mutex> lock(stats_mutex);
         take_destination_counts();
@@ -320,34 +231,12 @@ int run(const TapOptions &options) {
     const std::int64_t arrival_us = now_us();
     const auto bytes = static_cast<std::uint32_t>(size);
     // Forwarding comes first: nothing else may delay it.
-    for (const std::unique_ptr<Output> &output : outputs) {
-      if (output->kind == Output::Kind::forward) {
-        output->socket.forward(buffer.data(), bytes, arrival_us);
-      } else if (output->kind == Output::Kind::messages) {
-        split_messages(buffer.data(), bytes, send_to(*output, arrival_us));
-      }
-    }
+    outputs.forward(buffer.data(), bytes, arrival_us);
     web.publish(buffer.data(), bytes);
 
     BridgeEvent event{};
     const DatagramKind kind = decode_datagram(buffer.data(), bytes, event);
-    if (mapping) {
-      std::uint32_t bits[3] = {};
-      const bool bridge = kind == DatagramKind::bridge;
-      for (int i = 0; bridge && i < event.address_count; ++i) {
-        bits[i] = argument_bits(event, i);
-      }
-      for (const std::unique_ptr<Output> &output : outputs) {
-        check_midi(*output, arrival_us);
-        if (output->map) {
-          const MapEngine::Send send = send_to(*output, arrival_us);
-          output->map->send_due(arrival_us, send);
-          if (bridge) {
-            output->map->take(event.first_address, event.address_count, bits, arrival_us, send);
-          }
-        }
-      }
-    }
+    outputs.feed(kind == DatagramKind::bridge ? &event : nullptr, arrival_us);
     const std::lock_guard<std::mutex> lock(stats_mutex);
     const std::int64_t time_us = stats.count_datagram(arrival_us, bytes);
     if (recorder.is_open()) {
@@ -378,9 +267,7 @@ int run(const TapOptions &options) {
     // handler waits for this).
     platform::restore_terminal();
   }
-  for (const std::unique_ptr<Output> &output : outputs) {
-    output->socket.read_reports(now_us()); // the last datagrams' reports too
-  }
+  outputs.finish(now_us());
   {
     const std::lock_guard<std::mutex> lock(stats_mutex);
     take_destination_counts();

@@ -4,6 +4,7 @@
 // microseconds on one clock that starts with the tap.
 #pragma once
 
+#include "maps/map_engine.h"
 #include "tap/bridge_messages.h"
 
 #include <cstdint>
@@ -31,7 +32,8 @@ struct DestinationStats {
   bool map = false;
   std::uint64_t not_finite = 0;
   bool midi = false;
-  bool port_there = true; // a MIDI port can go away and come back
+  bool port_there = true;                 // a MIDI port can go away and come back
+  std::vector<MapEngine::Centre> centres; // a map's recentred sources
 };
 
 struct TapStats {

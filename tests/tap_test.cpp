@@ -145,7 +145,7 @@ std::vector<std::vector<std::string>> screen(const std::string &frame, std::size
 TEST(LiveView, EveryAddressExactlyAndRatesRightWithinASecondOfAFirstArrivalAtAnyTime) {
   TapStats stats;
   for (const char *name : {"127.0.0.1:9000", "127.0.0.1:9001", "192.168.100.200:65535", "h:4"}) {
-    stats.destinations.push_back({name, 1000000, 123456});
+    stats.destinations.push_back({name, 1000000, 123456, false, 0, false, true, {}});
   }
   stats.drops_known = stats.web = true;
   stats.system_dropped = 7;
@@ -212,7 +212,8 @@ TEST(LiveView, EveryAddressExactlyAndRatesRightWithinASecondOfAFirstArrivalAtAny
 // has none), a NaN kept out of the range, null where the system cannot tell.
 TEST(StatusJson, EveryCountAsThePageReadsIt) {
   TapStats stats;
-  stats.destinations = {{"a\"b\\\x01", 3, 1}, {"m -> MIDI p", 2, 0, true, 4, true, false}};
+  stats.destinations = {{"a\"b\\\x01", 3, 1, false, 0, false, true, {}},
+                        {"m -> MIDI p", 2, 0, true, 4, true, false, {}}};
   stats.count_datagram(1000, 36);
   for (const char *line : {"1 x=-inf y=nan z=0.5", "0 b_number=3 b_value=-2"}) {
     BridgeEvent event{};

@@ -1,0 +1,186 @@
+#include "tap/outputs.h"
+
+#include "tap/message_splitter.h"
+
+bool Outputs::add_socket(Output::Kind kind, const std::string &option, const Endpoint &to,
+                         const std::string &name, std::string &error, bool &usage) {
+  auto output = std::make_unique<Output>();
+  output->kind = kind;
+  output->name = name;
+  output->socket = std::make_unique<Destination>();
+  usage = true;
+  if (!output->socket->open(to.host, to.port, error)) {
+    error = option + ": " + error;
+    return false;
+  }
+  if (loops(output->socket->address())) {
+    error = option + " " + to.text() + " is the address the tap listens on: it would loop";
+    return false;
+  }
+  outputs.push_back(std::move(output));
+  return true;
+}
+
+bool Outputs::add_forward(const Endpoint &to, std::string &error) {
+  bool usage = false;
+  return add_socket(Output::Kind::forward, "--forward", to, to.text(), error, usage);
+}
+
+bool Outputs::add_messages(const Endpoint &to, std::string &error) {
+  bool usage = false;
+  return add_socket(Output::Kind::messages, "--messages", to, "messages " + to.text(), error,
+                    usage);
+}
+
+bool Outputs::add_map(const MapFile &map, const std::string &midi_port, std::string &error,
+                      bool &usage) {
+  if (!map.midi) {
+    if (!add_socket(Output::Kind::map, "--map " + map.name, map.to,
+                    map.name + " -> " + map.to.text(), error, usage)) {
+      return false;
+    }
+    outputs.back()->map = std::make_unique<MapEngine>(map);
+    return true;
+  }
+  usage = false;
+  auto output = std::make_unique<Output>();
+  output->kind = Output::Kind::map;
+  output->midi = std::make_unique<midi::MidiOutput>();
+  midi::MidiOutput &midi = *output->midi;
+  const std::string port = midi_port.empty() ? map.midi_port : midi_port;
+  if (!midi.start(error) ||
+      !(port.empty() ? midi.open_own("ring2osc", error) : midi.open(port, error))) {
+    error = map.name + ": " + error;
+    return false;
+  }
+  if (midi_system_.empty()) {
+    midi_system_ = midi.system();
+  }
+  output->name = map.name + " -> MIDI " + midi.port_name();
+  output->map = std::make_unique<MapEngine>(map);
+  outputs.push_back(std::move(output));
+  return true;
+}
+
+void Outputs::forward(const unsigned char *bytes, std::uint32_t size, std::int64_t now_us) {
+  for (const std::unique_ptr<Output> &output : outputs) {
+    Destination *socket = output->socket.get();
+    if (output->kind == Output::Kind::forward) {
+      socket->forward(bytes, size, now_us);
+    } else if (output->kind == Output::Kind::messages) {
+      split_messages(bytes, size,
+                     [socket, now_us](const unsigned char *message, std::uint32_t length) {
+                       socket->forward(message, length, now_us);
+                     });
+    }
+  }
+}
+
+void Outputs::send_midi(Output &output, const MidiValue &v) {
+  const auto send = [&output](const midi::Message &message) {
+    ++(output.midi->send(message) ? output.midi_sent : output.midi_failed);
+  };
+  switch (v.kind) {
+  case MidiKind::control:
+    send(midi::control(v.channel, v.number, v.value));
+    break;
+  case MidiKind::control14:
+    send(midi::control14_high(v.channel, v.number, v.value));
+    send(midi::control14_low(v.channel, v.number, v.value));
+    break;
+  case MidiKind::note:
+    send(v.value != 0 ? midi::note_on(v.channel, v.number, static_cast<int>(v.value))
+                      : midi::note_off(v.channel, v.number));
+    break;
+  case MidiKind::bend:
+    send(midi::pitch_bend(v.channel, v.value));
+    break;
+  case MidiKind::program:
+    send(midi::program_change(v.channel, v.value));
+    break;
+  case MidiKind::none:
+    break;
+  }
+}
+
+MapOut Outputs::out_of(Output &output, std::int64_t now_us) {
+  return {[&output, now_us](const unsigned char *bytes, std::uint32_t size) {
+            output.socket->forward(bytes, size, now_us);
+          },
+          [this, &output](const MidiValue &value) { send_midi(output, value); }};
+}
+
+// A MIDI port that went away, or came back, is said once.
+void Outputs::check_midi(Output &output, std::int64_t now_us) {
+  const midi::MidiOutput::Change change = output.midi->check(now_us);
+  if (change != midi::MidiOutput::Change::none) {
+    tell("MIDI port " + output.midi->port_name() +
+         (change == midi::MidiOutput::Change::gone
+              ? " is gone: what it misses counts as failed until it is back"
+              : " is back"));
+  }
+}
+
+void Outputs::feed(const BridgeEvent *event, std::int64_t now_us) {
+  std::uint32_t bits[3] = {};
+  for (int i = 0; event != nullptr && i < event->address_count; ++i) {
+    bits[i] = argument_bits(*event, i);
+  }
+  for (const std::unique_ptr<Output> &output : outputs) {
+    if (!output->map) {
+      continue;
+    }
+    if (output->midi) {
+      check_midi(*output, now_us);
+    }
+    const MapOut out = out_of(*output, now_us);
+    if (event != nullptr) {
+      output->map->take(event->first_address, event->address_count, bits, now_us, out);
+    } else {
+      output->map->send_due(now_us, out);
+    }
+  }
+}
+
+void Outputs::tick(std::int64_t now_us) {
+  for (const std::unique_ptr<Output> &output : outputs) {
+    if (output->socket) {
+      output->socket->read_reports(now_us);
+    }
+    if (output->midi) {
+      check_midi(*output, now_us);
+    }
+    if (output->map) {
+      output->map->send_due(now_us, out_of(*output, now_us));
+    }
+  }
+}
+
+void Outputs::finish(std::int64_t now_us) {
+  for (const std::unique_ptr<Output> &output : outputs) {
+    if (output->socket) {
+      output->socket->read_reports(now_us); // the last datagrams' reports too
+    }
+    if (output->midi) {
+      output->midi->release_notes();
+    }
+  }
+}
+
+void Outputs::counts(std::vector<DestinationStats> &out) const {
+  out.resize(outputs.size());
+  for (std::size_t i = 0; i < outputs.size(); ++i) {
+    const Output &o = *outputs[i];
+    DestinationStats &d = out[i];
+    d.name = o.name;
+    d.map = o.map != nullptr;
+    d.midi = o.midi != nullptr;
+    d.forwarded = o.midi ? o.midi_sent : o.socket->forwarded();
+    d.failed = o.midi ? o.midi_failed : o.socket->failed();
+    d.not_finite = o.map ? o.map->not_finite() : 0;
+    d.port_there = !o.midi || o.midi->port_there();
+    if (o.map) {
+      d.centres = o.map->centres();
+    }
+  }
+}
