@@ -31,18 +31,19 @@ TEST(RelayQueue, EveryMessageCostsItsBookkeepingSoEmptyDatagramsFillTheBoundToo)
     RelayQueue queue(65536, 5s);
     queue.opened();
     std::size_t taken = 0;
-    while (taken < 5000 && queue.push(message(row.payload))) {
+    RelayQueue::Push pushed = RelayQueue::Push::queued;
+    while (taken < 5000 && (pushed = queue.push(message(row.payload))) == RelayQueue::Push::queued) {
       ++taken;
     }
     EXPECT_EQ(taken, row.fit) << row.payload << " bytes";
-    EXPECT_EQ(queue.dropped(), taken < 5000 ? 1U : 0U);
+    EXPECT_EQ(pushed, taken < 5000 ? RelayQueue::Push::full : RelayQueue::Push::queued);
   }
 }
 
 TEST(RelayQueue, OnlyTheLatestPongIsKeptItGoesBeforeDataAndCountsAgainstTheBound) {
   RelayQueue queue(1024, 5s);
   queue.opened();
-  ASSERT_TRUE(queue.push(message(3)));
+  ASSERT_EQ(queue.push(message(3)), RelayQueue::Push::queued);
   for (int i = 0; i < 100000; ++i) {
     queue.pong(reinterpret_cast<const unsigned char *>("abc"), 3);
   }
@@ -59,7 +60,7 @@ TEST(RelayQueue, OnlyTheLatestPongIsKeptItGoesBeforeDataAndCountsAgainstTheBound
   EXPECT_EQ(queue.queued_bytes(), 0U);
   EXPECT_FALSE(queue.ready());
   // A full queue leaves no room for a pong either.
-  while (queue.push(message(100))) {
+  while (queue.push(message(100)) == RelayQueue::Push::queued) {
   }
   const std::size_t full = queue.queued_bytes();
   queue.pong(reinterpret_cast<const unsigned char *>("abc"), 3);
@@ -68,7 +69,7 @@ TEST(RelayQueue, OnlyTheLatestPongIsKeptItGoesBeforeDataAndCountsAgainstTheBound
 
 TEST(RelayQueue, NothingIsWrittenBeforeThe101AndNothingIsLostAcrossIt) {
   RelayQueue queue(4096, 5s);
-  ASSERT_TRUE(queue.push(message(10)));
+  ASSERT_EQ(queue.push(message(10)), RelayQueue::Push::queued);
   EXPECT_FALSE(queue.ready());
   queue.opened();
   RelayQueue::Batch batch;
@@ -88,8 +89,8 @@ TEST(RelayQueue, ACloseDropsWhatIsQueuedButNotWhatIsBeingWrittenAndEndsAfterItsW
   ASSERT_TRUE(queue.take(batch, start));
   EXPECT_EQ(batch.messages.size(), RelayQueue::max_batch);
   queue.close(bytes({0x03, 0xF1}).data(), 2, start);
-  EXPECT_FALSE(queue.push(message(1)));
-  EXPECT_EQ(queue.dropped(), 0U) << "a closing client's datagrams are not its drops";
+  EXPECT_EQ(queue.push(message(1)), RelayQueue::Push::closing)
+      << "a closing client's datagrams are not its drops";
   queue.written(true, start);
   ASSERT_TRUE(queue.take(batch, start));
   EXPECT_EQ(batch.control, bytes({0x88, 2, 0x03, 0xF1}));

@@ -63,12 +63,12 @@ empty = lambda answer: b"\r\ncontent-length: 0\r\n" in (h := b"".join(answer.hea
 
 
 class WebSocket:
-    def __init__(self, origin=None, host=None):
+    def __init__(self, origin=None, host=None, behind=b""):
         self.socket = socket.create_connection(("127.0.0.1", WEB), timeout=10)
         key = base64.b64encode(os.urandom(16)).decode()
         headers = f"GET /osc HTTP/1.1\r\nHost: {host or '127.0.0.1:%d' % WEB}\r\nUpgrade: websocket\r\n" \
                   f"Connection: Upgrade\r\nSec-WebSocket-Key: {key}\r\nSec-WebSocket-Version: 13\r\n"
-        self.socket.sendall((headers + (f"Origin: {origin}\r\n" if origin else "") + "\r\n").encode())
+        self.socket.sendall((headers + (f"Origin: {origin}\r\n" if origin else "") + "\r\n").encode() + behind)
         self.file = self.socket.makefile("rb")
         self.head = [self.file.readline()]
         self.status = int(self.head[0].split()[1])
@@ -201,6 +201,10 @@ def part_rules():
     check(client.receive() == (0xA, b"ping, masked"), "a ping is answered; text and 2,000-byte messages are ignored")
     client.send(0x8, struct.pack("!H", 1000))
     check(client.receive()[0] == 0x8, "a close is closed")
+    eager = WebSocket(behind=bytes([0x89, 0x84]) + bytes(4) + b"soon")  # a ping in the upgrade's own write
+    check(eager.receive() == (0xA, b"soon"), "a ping sent right behind the upgrade is answered")
+    eager.send(0x8, struct.pack("!H", 1000))
+    eager.receive()
     client = WebSocket()
     client.send(0x2, bytes(5000))
     check(client.receive()[1][:2] == struct.pack("!H", 1009), "5,000 bytes: closed with 1009")

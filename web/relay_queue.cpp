@@ -25,17 +25,16 @@ void RelayQueue::opened() {
   }
 }
 
-bool RelayQueue::push(const RelayMessage &message) {
+RelayQueue::Push RelayQueue::push(const RelayMessage &message) {
   if (state_ == State::closing || state_ == State::closed) {
-    return false;
+    return Push::closing;
   }
   if (bytes + cost(message->size()) > limit) {
-    ++dropped_;
-    return false;
+    return Push::full;
   }
   queue.push_back(message);
   bytes += cost(message->size());
-  return true;
+  return Push::queued;
 }
 
 void RelayQueue::pong(const unsigned char *payload, std::size_t size) {

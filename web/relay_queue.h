@@ -34,9 +34,10 @@ public:
 
   // The 101 has been written.
   void opened();
-  // A datagram for the client; false when it did not fit (counted) or the
-  // connection is closing.
-  bool push(const RelayMessage &message);
+  // A datagram for the client: queued, dropped as it did not fit (the
+  // server counts those drops), or refused as the connection is closing.
+  enum class Push { queued, full, closing };
+  Push push(const RelayMessage &message);
   // Answers a ping; only the latest unanswered one is kept, and it counts
   // against the bound like a message.
   void pong(const unsigned char *payload, std::size_t size);
@@ -60,7 +61,6 @@ public:
   bool ready() const;
   State state() const { return state_; }
   std::size_t queued_bytes() const { return bytes; }
-  std::uint64_t dropped() const { return dropped_; }
 
 private:
   static std::size_t cost(std::size_t payload) { return payload + message_overhead; }
@@ -78,5 +78,4 @@ private:
   bool last_in_flight = false; // the write under way carries the close frame
   Clock::time_point write_started;
   Clock::time_point ending_since;
-  std::uint64_t dropped_ = 0;
 };
