@@ -55,11 +55,14 @@ std::thread start_thread(std::function<void()> body) {
   sigemptyset(&stop_signals);
   sigaddset(&stop_signals, SIGINT);
   sigaddset(&stop_signals, SIGTERM);
-  // A new thread inherits the mask of the thread that starts it.
+  // A new thread inherits the mask of the thread that starts it; the mask
+  // is put back even when the thread cannot start.
   pthread_sigmask(SIG_BLOCK, &stop_signals, &before);
-  std::thread thread(std::move(body));
-  pthread_sigmask(SIG_SETMASK, &before, nullptr);
-  return thread;
+  struct Restore {
+    const sigset_t &mask;
+    ~Restore() { pthread_sigmask(SIG_SETMASK, &mask, nullptr); }
+  } restore{before};
+  return std::thread(std::move(body));
 }
 
 bool stdout_is_terminal() { return ::isatty(STDOUT_FILENO) == 1; }

@@ -25,7 +25,7 @@ constexpr int wsa_not_enough_memory = 8;
 constexpr int wsa_host_not_found = 11001;
 constexpr int wsa_try_again = 11002;
 constexpr int wsa_no_recovery = 11003;
-constexpr int wsa_connection_refused = 10061;
+constexpr int wsa_connection_refused = WSAECONNREFUSED;
 constexpr int wsa_network_unreachable = 10051;
 constexpr int wsa_too_many_sockets = 10024;
 
@@ -48,7 +48,7 @@ constexpr ErrnoCode errno_codes[] = {
     {EAGAIN, 10035},
     {ENOTSOCK, 10038},
     {EDESTADDRREQ, 10039},
-    {EMSGSIZE, 10040},
+    {EMSGSIZE, WSAEMSGSIZE},
     {EPROTOTYPE, 10041},
     {EPROTONOSUPPORT, 10043},
     {EOPNOTSUPP, 10045},
@@ -57,7 +57,7 @@ constexpr ErrnoCode errno_codes[] = {
     {EADDRNOTAVAIL, 10049},
     {ENETDOWN, 10050},
     {ENETUNREACH, wsa_network_unreachable},
-    {ECONNRESET, 10054},
+    {ECONNRESET, WSAECONNRESET},
     {ENOBUFS, 10055},
     {EISCONN, 10056},
     {ENOTCONN, 10057},
@@ -277,6 +277,9 @@ int recvfrom(SocketHandle handle, void *buffer, int size, int flags, sockaddr *f
 }
 
 int set_receive_timeout(SocketHandle handle, std::uint32_t milliseconds) {
+  if (fault_armed(FaultPoint::socket_option)) {
+    return fail(WSAEINVAL);
+  }
   timeval timeout{};
   timeout.tv_sec = static_cast<time_t>(milliseconds / 1000);
   timeout.tv_usec = static_cast<suseconds_t>(milliseconds % 1000 * 1000);
@@ -322,6 +325,9 @@ int receive_counting_drops(SocketHandle handle, void *buffer, int size, std::uin
 }
 
 int set_non_blocking(SocketHandle handle) {
+  if (fault_armed(FaultPoint::socket_option)) {
+    return fail(WSAEINVAL);
+  }
   const int flags = ::fcntl(handle, F_GETFL);
   return flags >= 0 && ::fcntl(handle, F_SETFL, flags | O_NONBLOCK) == 0 ? 0 : fail_with_errno();
 }

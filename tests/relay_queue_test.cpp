@@ -32,7 +32,8 @@ TEST(RelayQueue, EveryMessageCostsItsBookkeepingSoEmptyDatagramsFillTheBoundToo)
     queue.opened();
     std::size_t taken = 0;
     RelayQueue::Push pushed = RelayQueue::Push::queued;
-    while (taken < 5000 && (pushed = queue.push(message(row.payload))) == RelayQueue::Push::queued) {
+    while (taken < 5000 &&
+           (pushed = queue.push(message(row.payload))) == RelayQueue::Push::queued) {
       ++taken;
     }
     EXPECT_EQ(taken, row.fit) << row.payload << " bytes";

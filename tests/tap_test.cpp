@@ -11,6 +11,7 @@
 #include "tap/tap_options.h"
 #include "tests/support/faults.h"
 #include "tests/support/udp_receiver.h"
+#include "udp/destination.h"
 #include "udp/udp_listener.h"
 
 #include <gtest/gtest.h>
@@ -19,6 +20,7 @@
 #include <chrono>
 #include <regex>
 #include <sstream>
+#include <thread>
 #ifndef _WIN32
 #include <csignal>
 #include <filesystem>
@@ -249,6 +251,48 @@ TEST(Listener, ALastingReceiveErrorIsTriedAgainAfterAPauseNeverInASpin) {
   ASSERT_TRUE(sender.send_to(listener.port(), {}));
   EXPECT_EQ(listener.receive(buffer, sizeof buffer), 0);
   EXPECT_EQ(listener.errors_in_a_row(), 0);
+}
+
+#ifndef _WIN32
+// Without its receive time-out the tap would wait in a receive for ever,
+// and a blocking destination in the read of its reports: neither starts.
+TEST(Sockets, WithoutTheOptionsTheyNeedTheyRefuseToStart) {
+  UdpListener listener;
+  Destination destination;
+  std::string error;
+  faults::arm(faults::FaultPoint::socket_option, 2);
+  EXPECT_EQ(listener.bind_to("127.0.0.1", 0, error), UdpListener::Bound::failed);
+  EXPECT_NE(error.find("no receive time-out"), std::string::npos) << error;
+  EXPECT_FALSE(destination.open("127.0.0.1", 9, error));
+  EXPECT_EQ(error, "cannot use a socket for 127.0.0.1:9: error 10022");
+}
+#endif
+
+// A datagram the destination sends back is no loss, however long (Windows
+// fails the read of one longer than the buffer); only the system's report
+// that nobody listens is.
+TEST(Destination, OnlyTheReportThatNobodyListensCountsAsFailed) {
+  auto receiver = std::make_unique<UdpReceiver>(0);
+  Destination destination;
+  std::string error;
+  ASSERT_TRUE(destination.open("127.0.0.1", receiver->port(), error)) << error;
+  destination.forward(reinterpret_cast<const unsigned char *>("ring"), 4, 0);
+  Datagram got;
+  ASSERT_TRUE(receiver->receive(got, 5s));
+  ASSERT_TRUE(receiver->send_to(receiver->sender_port(), Datagram(100, 7)));
+  std::this_thread::sleep_for(100ms);
+  destination.read_reports(1);
+  EXPECT_EQ(destination.forwarded(), 1U);
+  EXPECT_EQ(destination.failed(), 0U);
+  receiver.reset();
+  destination.forward(reinterpret_cast<const unsigned char *>("gone"), 4, 2);
+  std::this_thread::sleep_for(100ms);
+  destination.read_reports(3);
+  destination.forward(reinterpret_cast<const unsigned char *>("gone"), 4, 4);
+  std::this_thread::sleep_for(100ms);
+  destination.read_reports(5);
+  EXPECT_EQ(destination.forwarded() + destination.failed(), 3U);
+  EXPECT_GE(destination.failed(), 1U);
 }
 
 #ifndef _WIN32

@@ -8,7 +8,12 @@ bool Destination::open(const std::string &host, std::int32_t port, std::string &
                         : "cannot reach " + host + ":" + std::to_string(port) + ": " + why;
     return false;
   }
-  platform::set_non_blocking(socket.native_handle());
+  // A blocking socket would hold the tap in a read of its reports.
+  if (platform::set_non_blocking(socket.native_handle()) != 0) {
+    error = "cannot use a socket for " + host + ":" + std::to_string(port) + ": error " +
+            std::to_string(platform::WSAGetLastError());
+    return false;
+  }
   return true;
 }
 
@@ -33,17 +38,23 @@ void Destination::forward(const unsigned char *bytes, std::uint32_t size, std::i
 
 // Reads what waits on the socket: reports of datagrams that were not
 // delivered, or datagrams the destination sent back, which nobody wants.
-// Bounded, so a destination that floods the tap cannot hold it here.
+// Only the system's report that nobody listens (refused on Linux and Wine,
+// reset on Windows) is a loss: a longer datagram sent back fails the read
+// on Windows too. Bounded, so a destination that floods the tap cannot hold
+// it here.
 void Destination::read_reports(std::int64_t now_us) {
   last_read_us = now_us;
   unsigned char ignored[64];
   for (int i = 0; i < 16; ++i) {
-    const int received =
-        platform::recvfrom(socket.native_handle(), ignored, sizeof ignored, 0, nullptr, nullptr);
-    if (received < 0 && platform::WSAGetLastError() == WSAEWOULDBLOCK) {
+    if (platform::recvfrom(socket.native_handle(), ignored, sizeof ignored, 0, nullptr, nullptr) >=
+        0) {
+      continue;
+    }
+    const int code = platform::WSAGetLastError();
+    if (code == WSAEWOULDBLOCK) {
       return;
     }
-    if (received < 0 && forwarded_ > 0) {
+    if ((code == WSAECONNREFUSED || code == WSAECONNRESET) && forwarded_ > 0) {
       --forwarded_;
       ++failed_;
     }

@@ -41,7 +41,13 @@ UdpListener::Bound UdpListener::bind_to(const std::string &host, std::int32_t po
   }
   int length = sizeof local; // the port the system chose for port 0
   platform::getsockname(handle, reinterpret_cast<sockaddr *>(&local), &length);
-  platform::set_receive_timeout(handle, receive_timeout_ms);
+  // Without it a receive would wait for ever: Ctrl+C, rate limits and MIDI
+  // checks all wait for the next datagram.
+  if (platform::set_receive_timeout(handle, receive_timeout_ms) != 0) {
+    error = "cannot listen on " + where + ": no receive time-out (error " +
+            std::to_string(platform::WSAGetLastError()) + ")";
+    return Bound::failed;
+  }
   platform::set_receive_buffer(handle, receive_buffer_bytes);
   counts_drops = platform::count_dropped_datagrams(handle) == 0;
   return Bound::ok;

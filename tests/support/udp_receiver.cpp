@@ -61,7 +61,11 @@ bool UdpReceiver::receive(Datagram &datagram, std::chrono::milliseconds timeout)
     return false;
   }
   datagram.resize(65536);
-  const auto received = ::recv(entry.fd, reinterpret_cast<char *>(datagram.data()), 65536, 0);
+  sockaddr_in from{};
+  socklen_t from_length = sizeof from;
+  const auto received = ::recvfrom(entry.fd, reinterpret_cast<char *>(datagram.data()), 65536, 0,
+                                   reinterpret_cast<sockaddr *>(&from), &from_length);
+  sender = ntohs(from.sin_port);
   datagram.resize(received > 0 ? static_cast<std::size_t>(received) : 0);
   return received >= 0;
 }

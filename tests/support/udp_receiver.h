@@ -21,6 +21,8 @@ public:
 
   // One datagram, or false when none arrives within `timeout`.
   bool receive(Datagram &datagram, std::chrono::milliseconds timeout);
+  // The port the last datagram received came from.
+  std::uint16_t sender_port() const { return sender; }
   // Sends one datagram from this socket to 127.0.0.1:port.
   bool send_to(std::uint16_t port, const Datagram &datagram);
   // `count` datagrams, each waited for up to `first` (generous: Wine starts
@@ -31,4 +33,5 @@ public:
 private:
   std::intptr_t handle = -1;
   std::uint16_t bound_port = 0;
+  std::uint16_t sender = 0;
 };
