@@ -6,6 +6,7 @@
 #include "tap/datagram_decoder.h"
 #include "tap/event_text.h"
 #include "tap/live_view.h"
+#include "tap/outputs.h"
 #include "tap/recorder.h"
 #include "tap/status_json.h"
 #include "tap/tap_options.h"
@@ -267,6 +268,50 @@ TEST(Sockets, WithoutTheOptionsTheyNeedTheyRefuseToStart) {
   EXPECT_EQ(error, "cannot use a socket for 127.0.0.1:9: error 10022");
 }
 #endif
+
+// Every destination of the tap at once, in process: the datagram whole, its
+// messages apart, a map's message made of its values, each counted; and the
+// listening address refused.
+TEST(Outputs, EachDestinationGetsItsOwnFormAndCounts) {
+  UdpReceiver whole(0), apart(0), mapped(0);
+  Outputs outputs([&](const SocketAddress &) { return false; }, [](const std::string &) {});
+  std::string error;
+  bool usage = false;
+  MapFile map;
+  std::vector<std::string> mistakes;
+  ASSERT_TRUE(parse_map_text(
+      "m", "to " + std::to_string(mapped.port()) + "\n/o <- /a/y from 0..1 to 0..10\n", map,
+      mistakes));
+  ASSERT_TRUE(outputs.add_forward({"127.0.0.1", whole.port()}, error) &&
+              outputs.add_messages({"127.0.0.1", apart.port()}, error) &&
+              outputs.add_map(map, "", error, usage))
+      << error;
+  const std::string bytes = datagram_of("1 x=0.5 y=0.25 z=-1");
+  const auto *data = reinterpret_cast<const unsigned char *>(bytes.data());
+  outputs.forward(data, static_cast<std::uint32_t>(bytes.size()), 0);
+  BridgeEvent event{};
+  ASSERT_EQ(decode(bytes, event), DatagramKind::bridge);
+  outputs.feed(&event, 0);
+  EXPECT_EQ(whole.receive_all(1, 5s, 100ms), std::vector<Datagram>{Datagram(data, data + 76)});
+  std::vector<Datagram> messages;
+  for (int i = 0; i < 3; ++i) {
+    messages.emplace_back(data + 20 + 20 * i, data + 36 + 20 * i);
+  }
+  EXPECT_EQ(apart.receive_all(3, 5s, 100ms), messages);
+  const unsigned char two_and_a_half[] = {'/', 'o', 0, 0, ',', 'f', 0, 0, 0x40, 0x20, 0, 0};
+  EXPECT_EQ(mapped.receive_all(1, 5s, 100ms),
+            std::vector<Datagram>{Datagram(two_and_a_half, two_and_a_half + 12)});
+  std::vector<DestinationStats> counts;
+  outputs.counts(counts);
+  ASSERT_EQ(counts.size(), 3U);
+  EXPECT_EQ(counts[1].name, "messages 127.0.0.1:" + std::to_string(apart.port()));
+  EXPECT_EQ(counts[1].forwarded, 3U);
+  EXPECT_EQ(counts[2].name, "m -> 127.0.0.1:" + std::to_string(mapped.port()));
+  EXPECT_TRUE(counts[2].map && counts[0].forwarded == 1 && counts[2].forwarded == 1);
+  Outputs looping([](const SocketAddress &) { return true; }, [](const std::string &) {});
+  EXPECT_FALSE(looping.add_forward({"127.0.0.1", 7040}, error));
+  EXPECT_EQ(error, "--forward 127.0.0.1:7040 is the address the tap listens on: it would loop");
+}
 
 // A datagram the destination sends back is no loss, however long (Windows
 // fails the read of one longer than the buffer); only the system's report
