@@ -1,7 +1,7 @@
 // The handler's whole per-event cycle against the bare socket calls it makes,
 // and against one send on a socket that stays connected (the physical limit
 // for a datagram of that size).
-#include "bench/allocation_counter.h"
+#include "tests/support/allocations.h"
 #include "bridge/ring_event_handler.h"
 #include "tests/support/udp_receiver.h"
 
@@ -44,12 +44,12 @@ RingEvent kind_1_event() {
 
 void BM_HandlerCycle(benchmark::State &state) {
   const RingEvent event = kind_1_event();
-  const std::uint64_t before = allocations_so_far();
+  const std::uint64_t before = heap_calls_so_far();
   for (auto _ : state) {
     ring_event_handler(event);
   }
   state.counters["allocs_per_event"] =
-      static_cast<double>(allocations_so_far() - before) / static_cast<double>(state.iterations());
+      static_cast<double>(heap_calls_so_far() - before) / static_cast<double>(state.iterations());
 }
 
 // What the cycle costs the operating system: resolve, socket, connect, send,
@@ -69,7 +69,7 @@ bool bare_socket_calls(const addrinfo &hints) {
 
 void BM_BareSocketCalls(benchmark::State &state) {
   const addrinfo hints = ipv4_datagram_hints();
-  const std::uint64_t before = allocations_so_far();
+  const std::uint64_t before = heap_calls_so_far();
   for (auto _ : state) {
     if (!bare_socket_calls(hints)) {
       state.SkipWithError("cannot reach localhost:7040");
@@ -77,7 +77,7 @@ void BM_BareSocketCalls(benchmark::State &state) {
     }
   }
   state.counters["allocs_per_event"] =
-      static_cast<double>(allocations_so_far() - before) / static_cast<double>(state.iterations());
+      static_cast<double>(heap_calls_so_far() - before) / static_cast<double>(state.iterations());
 }
 
 void BM_SendOnConnectedSocket(benchmark::State &state) {

@@ -1,6 +1,6 @@
 // Building the bridge's two packet shapes: ours against liblo and oscpack.
 // Every encoder must produce the same bytes before any of them is timed.
-#include "bench/allocation_counter.h"
+#include "tests/support/allocations.h"
 #include "osc/osc_packet.h"
 
 #include <benchmark/benchmark.h>
@@ -98,13 +98,13 @@ void keep(const unsigned char *bytes, std::size_t size) {
 }
 
 template <typename Build> void BM_Encode(benchmark::State &state, Build build) {
-  const std::uint64_t before = allocations_so_far();
+  const std::uint64_t before = heap_calls_so_far();
   for (auto _ : state) {
     benchmark::ClobberMemory();
     build();
   }
   state.counters["allocs_per_packet"] =
-      static_cast<double>(allocations_so_far() - before) / static_cast<double>(state.iterations());
+      static_cast<double>(heap_calls_so_far() - before) / static_cast<double>(state.iterations());
 }
 
 BENCHMARK_CAPTURE(BM_Encode, Ours_ThreeFloats76, [] { ours_three_floats(keep); });

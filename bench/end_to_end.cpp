@@ -4,7 +4,7 @@
 //   end_to_end [--quick]   latency and throughput
 //   end_to_end --soak N    N events flat out, with the bridge's resident memory
 //                          after a tenth of them and after all
-#include "bench/child_process.h"
+#include "tests/support/processes.h"
 #include "tests/support/udp_receiver.h"
 
 #include <algorithm>
@@ -161,20 +161,7 @@ struct Memory {
 };
 
 Memory memory_of(unsigned long pid) {
-  Memory memory;
-  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-  for (std::string line; std::getline(status, line);) {
-    std::istringstream fields(line);
-    std::string key;
-    long value = 0;
-    fields >> key >> value;
-    if (key == "VmRSS:") {
-      memory.rss_kb = value;
-    } else if (key == "VmHWM:") {
-      memory.peak_kb = value;
-    }
-  }
-  return memory;
+  return {process_status(pid, "VmRSS"), process_status(pid, "VmHWM")};
 }
 
 int soak(std::size_t events) {

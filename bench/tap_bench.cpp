@@ -10,7 +10,7 @@
 //   the tap's resident size after 10,000 and 1,000,000 datagrams;
 //   what is lost at 10,000 a second for 60 s with the view on, and flat out.
 //   tap_bench [--quick]
-#include "bench/child_process.h"
+#include "tests/support/processes.h"
 #include "tests/support/udp_receiver.h"
 
 #include <jack/jack.h>
@@ -64,16 +64,6 @@ const std::string presets[] = {RING2OSC_SOURCE_DIR "/examples/maps/wekinator.map
 std::string load_average() {
   std::string text = read_file("/proc/loadavg");
   return text.substr(0, text.find(' ', text.find(' ', text.find(' ') + 1) + 1));
-}
-
-long resident_kib(unsigned long pid) {
-  std::istringstream status(read_file("/proc/" + std::to_string(pid) + "/status"));
-  for (std::string line; std::getline(status, line);) {
-    if (line.rfind("VmRSS:", 0) == 0) {
-      return std::strtol(line.c_str() + 6, nullptr, 10);
-    }
-  }
-  return -1;
 }
 
 // The baseline: receive on 7040, send each datagram to both ports.
@@ -448,7 +438,7 @@ void memory_and_loss(std::size_t loss_seconds, std::size_t soak) {
   std::printf("The view on a terminal, two destinations and both presets\n");
   send_at(10000, 10000);
   a.settle(10000);
-  std::printf("  resident after 10000 datagrams: %ld KiB\n", resident_kib(tap.id()));
+  std::printf("  resident after 10000 datagrams: %ld KiB\n", process_status(tap.id(), "VmRSS"));
   const std::size_t steady = 10000 * loss_seconds;
   const std::size_t before_a = a.count();
   const std::size_t before_b = b.count();
@@ -461,7 +451,7 @@ void memory_and_loss(std::size_t loss_seconds, std::size_t soak) {
   send_at(soak - total, 50000);
   a.settle(soak);
   std::printf("  resident after %zu datagrams: %ld KiB (%zu of them arrived)\n", soak,
-              resident_kib(tap.id()), a.count());
+              process_status(tap.id(), "VmRSS"), a.count());
 
   const std::size_t before = a.count();
   const std::size_t burst = 200000;

@@ -8,10 +8,11 @@
   the tap's resident size as relay clients come and go 1,000 times;
   with --heap, the page's JavaScript heap after 1 and after 10 minutes.
 usage: web_bench.py BIN_DIR [--quick] [--heap]"""
-import multiprocessing, os, pty, signal, socket, struct, subprocess, sys, tempfile, threading, time
+import multiprocessing, os, pty, signal, socket, struct, subprocess, sys, threading, time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests"))
 from browser import Browser  # noqa: E402
+from harness import cpu_seconds, resident_kib, temporary_path  # noqa: E402
 
 BIN = sys.argv[1]
 QUICK, HEAP = "--quick" in sys.argv, "--heap" in sys.argv
@@ -21,17 +22,6 @@ ACCELERATION = (b"#bundle\0" + bytes(7) + b"\1" + b"".join(
     struct.pack("!I", 16) + a + b"\0" * 4 + b",f\0\0" + struct.pack("!f", v)
     for a, v in ((b"/a/x", 1.0), (b"/a/y", 0.0), (b"/a/z", -1.0))))
 FRAME = len(ACCELERATION) + 2
-
-
-def cpu_seconds(pid):
-    fields = open(f"/proc/{pid}/stat").read().rsplit(")", 1)[1].split()
-    return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
-
-
-def resident_kib(pid):
-    for line in open(f"/proc/{pid}/status"):
-        if line.startswith("VmRSS:"):
-            return int(line.split()[1])
 
 
 def tap(*arguments, stdout=subprocess.DEVNULL):
@@ -151,8 +141,7 @@ def page_latency(events, browser):
     process = tap("--quiet")
     browser.open(f"http://127.0.0.1:{WEB}/?arrivals")
     time.sleep(2)
-    folder = tempfile.mkdtemp()
-    script, stamps = os.path.join(folder, "script"), os.path.join(folder, "stamps")
+    script, stamps = temporary_path("script"), temporary_path("stamps")
     with open(script, "w") as f:
         f.write("1 x=1 y=2 z=3\n" * events)
     offset = time.time() - time.monotonic()  # the stamps' clock against the page's
@@ -169,6 +158,8 @@ def page_latency(events, browser):
     time.sleep(1)
     bridge.kill()
     sent = [int(line) / 1e9 + offset for line in open(stamps)]
+    for path in (script, stamps):
+        os.unlink(path)
     arrived = [t / 1000 for t in browser.evaluate("window.ring2oscArrivals")]
     latencies = [(a - s) * 1000 for s, a in zip(sent, arrived)]
     def show(what, part):
@@ -184,7 +175,7 @@ def page_latency(events, browser):
 
 def heap(browser):
     """The page's heap at 1,000 events a second, after 1 and after 10 minutes."""
-    script = tempfile.mktemp()
+    script = temporary_path("script")
     open(script, "w").write("1 x=1 y=2 z=3\n2 r_r=1 r_p=2 r_y=3\n")
     bridge = subprocess.Popen([os.path.join(BIN, "ring2osc")], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
                               env=dict(os.environ, RINGSIM_EVENTS=script, RINGSIM_INTERVAL_US="1000",
@@ -196,6 +187,7 @@ def heap(browser):
         used = browser.call("Runtime.getHeapUsage", session=True)["usedSize"]
         print(f"  page heap after {minute} min: {used / 1e6:.1f} MB")
     bridge.kill()
+    os.unlink(script)
 
 
 def resident(cycles):

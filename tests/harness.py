@@ -84,6 +84,13 @@ def cpu_seconds(pid):
     return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
 
 
+def resident_kib(pid):
+    """A process's resident set, in KiB."""
+    for line in read(f"/proc/{pid}/status").splitlines():
+        if line.startswith("VmRSS:"):
+            return int(line.split()[1])
+
+
 class Udp:
     """A UDP socket on 127.0.0.1:port (0: a free one), with a buffer large
     enough that bursts wait for the test instead of being dropped."""

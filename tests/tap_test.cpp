@@ -11,6 +11,9 @@
 #include "tap/status_json.h"
 #include "tap/tap_options.h"
 #include "tests/support/faults.h"
+#ifndef _WIN32
+#include "tests/support/processes.h"
+#endif
 #include "tests/support/udp_receiver.h"
 #include "udp/destination.h"
 #include "udp/udp_listener.h"
@@ -341,17 +344,10 @@ TEST(Destination, OnlyTheReportThatNobodyListensCountsAsFailed) {
 }
 
 #ifndef _WIN32
-std::string read_file(const std::string &path) {
-  std::ostringstream text;
-  text << std::ifstream(path, std::ios::binary).rdbuf();
-  return text.str();
-}
-
 // A full disk, made by a file size limit: the line that crosses it is cut
 // short and taken back out; a shorter line after it fits again.
 TEST(Recorder, ALineCutShortIsTakenBackOutSoEveryLineIsWholeAndCounted) {
-  const std::string path =
-      std::filesystem::temp_directory_path() / ("ring2osc-recording-" + std::to_string(getpid()));
+  const std::string path = temporary_path("recording");
   std::signal(SIGXFSZ, SIG_IGN);
   rlimit unlimited{};
   getrlimit(RLIMIT_FSIZE, &unlimited);

@@ -29,12 +29,6 @@ class Tap:
         harness.started.append(self.process)
         harness.wait_until(lambda: http(b"GET /status HTTP/1.1\r\nHost: localhost:%d\r\n\r\n" % WEB) == 200, 30)
 
-    def status(self, field):
-        """A line of /proc/PID/status."""
-        for line in open(f"/proc/{self.process.pid}/status"):
-            if line.startswith(field + ":"):
-                return int(line.split()[1])
-
     def summary(self):
         self.process.send_signal(signal.SIGINT)
         self.process.wait(20)
@@ -245,7 +239,7 @@ def part_hostile():
     let_go = harness.wait_until(lambda: len(os.listdir(f"/proc/{tap.process.pid}/fd")) == descriptors, 12)
     check(closed and let_go, "32 clients that close and hold their sockets are let go within seconds")
     # Pings never read, and empty datagrams for clients that never read.
-    resident = tap.status("VmRSS")
+    resident = harness.resident_kib(tap.process.pid)
     flooder, idle = WebSocket(), [WebSocket() for _ in range(8)]
     for c in [flooder] + idle:
         c.socket.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 4096)
@@ -259,7 +253,7 @@ def part_hostile():
         except OSError:
             time.sleep(0.001)
     time.sleep(1)
-    grown = (tap.status("VmRSS") - resident) / 1024
+    grown = (harness.resident_kib(tap.process.pid) - resident) / 1024
     check(grown < 16, f"{pings} pings and empty datagrams for 9 clients that never read: {grown:.0f} MiB more")
     summary = tap.summary()
     check(" 0 dropped by the system" in summary or "unknown dropped" in summary, summary.strip())

@@ -1,5 +1,7 @@
-// Starts a real program for the benchmarks and ends it from outside, the
-// only way the bridge ever ends.
+// Real programs in processes of their own, for the C++ benchmarks and tests
+// (Linux): starting and ending them from outside, the only way the bridge
+// ever ends, what they use, temporary paths and port probes. Python's
+// counterpart is tests/harness.py.
 #pragma once
 
 #include <chrono>
@@ -16,6 +18,8 @@ std::string read_file(const std::string &path);
 bool udp_port_bound(unsigned port);
 // Waits up to `timeout` for that.
 bool wait_for_udp_port(unsigned port, std::chrono::milliseconds timeout);
+// A number field of /proc/PID/status such as "VmRSS" (kilobytes), or -1.
+long process_status(unsigned long pid, const std::string &field);
 // An empty value unsets the variable.
 void set_environment(const std::string &name, const std::string &value);
 

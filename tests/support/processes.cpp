@@ -1,4 +1,4 @@
-#include "bench/child_process.h"
+#include "tests/support/processes.h"
 
 #include <atomic>
 #include <chrono>
@@ -62,6 +62,16 @@ bool wait_for_udp_port(unsigned port, std::chrono::milliseconds timeout) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   return true;
+}
+
+long process_status(unsigned long pid, const std::string &field) {
+  std::istringstream status(read_file("/proc/" + std::to_string(pid) + "/status"));
+  for (std::string line; std::getline(status, line);) {
+    if (line.rfind(field + ":", 0) == 0) {
+      return std::strtol(line.c_str() + field.size() + 1, nullptr, 10);
+    }
+  }
+  return -1;
 }
 
 void set_environment(const std::string &name, const std::string &value) {
