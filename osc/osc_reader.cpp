@@ -1,12 +1,9 @@
 #include "osc/osc_reader.h"
 
 #include <cstring>
+#include <vector>
 
 namespace {
-
-// Deeper nesting than this is left unmeasured rather than followed, so a
-// hostile packet cannot exhaust the stack.
-constexpr int max_bundle_depth = 8;
 
 constexpr OscCheck well_formed{OscForm::well_formed, ""};
 constexpr OscCheck unmeasured{OscForm::unmeasured, ""};
@@ -107,7 +104,44 @@ OscCheck check_message(const unsigned char *at, const unsigned char *end, OscMes
   return well_formed;
 }
 
-OscCheck check_packet(const unsigned char *at, std::size_t size, int depth) {
+// The bundles a walk is inside, outermost first: bundles nest to any depth
+// that fits a packet, and a walk keeps a cursor per level instead of
+// recursing. The first levels live in the walk itself.
+class OpenBundles {
+public:
+  struct Open {
+    const unsigned char *at;
+    std::size_t size;
+    std::size_t offset; // of its next element's length
+  };
+
+  bool empty() const { return count == 0; }
+  Open &top() { return count <= inside_count ? inside[count - 1] : more.back(); }
+  void push(const unsigned char *at, std::size_t size) {
+    if (count < inside_count) {
+      inside[count] = {at, size, 16};
+    } else {
+      more.push_back({at, size, 16});
+    }
+    ++count;
+  }
+  void pop() {
+    if (count > inside_count) {
+      more.pop_back();
+    }
+    --count;
+  }
+
+private:
+  static constexpr std::size_t inside_count = 16;
+  Open inside[inside_count] = {};
+  std::vector<Open> more;
+  std::size_t count = 0;
+};
+
+// What is wrong with a packet, or an element of a bundle, apart from the
+// elements of a bundle, which the walk checks one by one.
+OscCheck check_alone(const unsigned char *at, std::size_t size) {
   if (size == 0) {
     return malformed("empty");
   }
@@ -117,30 +151,7 @@ OscCheck check_packet(const unsigned char *at, std::size_t size, int depth) {
   if (at[0] == '/') {
     return check_message(at, at + size, nullptr);
   }
-  if (!is_osc_bundle(at, size)) {
-    return malformed("neither a message nor a bundle");
-  }
-  if (depth == max_bundle_depth) {
-    return unmeasured;
-  }
-  OscCheck found = well_formed;
-  for (std::size_t offset = 16; offset < size;) {
-    if (size - offset < 4) {
-      return malformed("bundle element without its length");
-    }
-    const std::uint32_t element = read_osc_uint32(at + offset);
-    offset += 4;
-    if (element > size - offset) {
-      return malformed("bundle element runs past the end");
-    }
-    const OscCheck inner = check_packet(at + offset, element, depth + 1);
-    if (inner.form == OscForm::malformed) {
-      return inner;
-    }
-    found = inner.form == OscForm::unmeasured ? inner : found;
-    offset += element;
-  }
-  return found;
+  return is_osc_bundle(at, size) ? well_formed : malformed("neither a message nor a bundle");
 }
 
 } // namespace
@@ -155,7 +166,60 @@ bool is_osc_bundle(const unsigned char *bytes, std::size_t size) {
 }
 
 OscCheck check_osc_packet(const unsigned char *bytes, std::size_t size) {
-  return check_packet(bytes, size, 0);
+  OscCheck found = check_alone(bytes, size);
+  if (found.form != OscForm::well_formed || bytes[0] == '/') {
+    return found;
+  }
+  OpenBundles open;
+  open.push(bytes, size);
+  while (!open.empty()) {
+    OpenBundles::Open &bundle = open.top();
+    if (bundle.offset == bundle.size) {
+      open.pop();
+      continue;
+    }
+    if (bundle.size - bundle.offset < 4) {
+      return malformed("bundle element without its length");
+    }
+    const std::uint32_t length = read_osc_uint32(bundle.at + bundle.offset);
+    bundle.offset += 4;
+    if (length > bundle.size - bundle.offset) {
+      return malformed("bundle element runs past the end");
+    }
+    const unsigned char *element = bundle.at + bundle.offset;
+    bundle.offset += length;
+    const OscCheck inner = check_alone(element, length);
+    if (inner.form == OscForm::malformed) {
+      return inner;
+    }
+    found = inner.form == OscForm::unmeasured ? inner : found;
+    if (element[0] != '/') {
+      open.push(element, length);
+    }
+  }
+  return found;
+}
+
+void for_each_bundle_leaf(const unsigned char *bytes, std::size_t size,
+                          const std::function<void(const unsigned char *, std::size_t)> &each) {
+  OpenBundles open;
+  open.push(bytes, size);
+  while (!open.empty()) {
+    OpenBundles::Open &bundle = open.top();
+    if (bundle.size - bundle.offset < 4 ||
+        read_osc_uint32(bundle.at + bundle.offset) > bundle.size - bundle.offset - 4) {
+      open.pop();
+      continue;
+    }
+    const std::size_t length = read_osc_uint32(bundle.at + bundle.offset);
+    const unsigned char *element = bundle.at + bundle.offset + 4;
+    bundle.offset += 4 + length;
+    if (is_osc_bundle(element, length)) {
+      open.push(element, length);
+    } else {
+      each(element, length);
+    }
+  }
 }
 
 std::uint64_t OscBundleReader::time_tag() const {

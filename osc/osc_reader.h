@@ -1,18 +1,19 @@
 // Reading OSC 1.0 packets, beside the writing in osc_packet.h: a walk over a
-// whole packet (bundles, time tags, elements, messages, addresses, type tags,
-// arguments) that says what is wrong with one that is not well formed, and
-// views of a bundle's elements and a message's parts. Nothing here reads a
+// whole packet (bundles nested to any depth, time tags, elements, messages,
+// addresses, type tags, arguments) that says what is wrong with one that is
+// not well formed, and views of a bundle's elements and a message's parts. Nothing here reads a
 // byte outside the buffer it is given, whatever the buffer holds.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 
 enum class OscForm {
   well_formed,
   malformed,  // not OSC 1.0; the walk says why
   unmeasured, // well formed as far as the walk could go: an argument type it
-              // cannot measure, or bundles nested deeper than it follows
+              // cannot measure
 };
 
 struct OscCheck {
@@ -21,6 +22,12 @@ struct OscCheck {
 };
 
 OscCheck check_osc_packet(const unsigned char *bytes, std::size_t size);
+
+// Calls `each` with every element of a bundle that is not itself a bundle,
+// in order, the bundles inside it depth first at any depth; what is left of
+// a bundle that is not a whole element is passed over.
+void for_each_bundle_leaf(const unsigned char *bytes, std::size_t size,
+                          const std::function<void(const unsigned char *, std::size_t)> &each);
 
 std::uint32_t read_osc_uint32(const unsigned char *at);
 

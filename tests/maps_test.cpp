@@ -313,9 +313,22 @@ TEST(MessageSplitter, EachMessageOfABundleDepthFirstAndAnythingElseWhole) {
             (std::vector<std::vector<unsigned char>>{{'/', 'a', 0, 0}, {message, message + 8}}));
   sent.clear();
   split_messages(message, 8, send);
+  // 3,000 bundles deep, 60 KB: its one message.
+  std::vector<unsigned char> deep(message, message + 8);
+  for (int level = 0; level < 3000; ++level) {
+    const auto n = static_cast<std::uint32_t>(deep.size());
+    std::vector<unsigned char> around(inner.begin(), inner.begin() + 16);
+    around.insert(around.end(),
+                  {static_cast<unsigned char>(n >> 24), static_cast<unsigned char>(n >> 16),
+                   static_cast<unsigned char>(n >> 8), static_cast<unsigned char>(n)});
+    around.insert(around.end(), deep.begin(), deep.end());
+    deep.swap(around);
+  }
+  split_messages(deep.data(), static_cast<std::uint32_t>(deep.size()), send);
   outer.pop_back(); // no longer OSC: whole
   split_messages(outer.data(), static_cast<std::uint32_t>(outer.size()), send);
-  EXPECT_EQ(sent, (std::vector<std::vector<unsigned char>>{{message, message + 8}, outer}));
+  EXPECT_EQ(sent, (std::vector<std::vector<unsigned char>>{
+                      {message, message + 8}, {message, message + 8}, outer}));
 }
 
 } // namespace

@@ -67,13 +67,16 @@ TEST(OscPacketWriter, AMessageAloneIsThePacketAndASecondIsErrorTenForGood) {
 TEST(OscReader, SaysWhatIsWrongAndReadsNothingOutsideThePacket) {
   const std::string bundle = "#bundle\0\0\0\0\0\0\0\0\1"s;
   const std::string message = "/b/3\0\0\0\0,i\0\0\0\0\0\1"s;
-  // Bundles in bundles: eight levels are followed, a ninth is left unmeasured.
+  // Bundles in bundles, as deep as a datagram holds them: followed to the end.
   const auto in_a_bundle = [&](const std::string &element) {
-    return bundle + std::string(3, '\0') + static_cast<char>(element.size()) + element;
+    const auto n = static_cast<std::uint32_t>(element.size());
+    return bundle + static_cast<char>(n >> 24) + static_cast<char>(n >> 16 & 0xFF) +
+           static_cast<char>(n >> 8 & 0xFF) + static_cast<char>(n & 0xFF) + element;
   };
-  std::string eight_levels = bundle;
-  for (int level = 1; level < 8; ++level) {
-    eight_levels = in_a_bundle(eight_levels);
+  std::string deep = message, deep_and_wrong = "/a\0\0,i\0\0"s;
+  for (int level = 0; level < 3000; ++level) {
+    deep = in_a_bundle(deep);
+    deep_and_wrong = in_a_bundle(deep_and_wrong);
   }
   const std::pair<std::string, std::string> cases[] = {
       {message, ""},
@@ -81,8 +84,8 @@ TEST(OscReader, SaysWhatIsWrongAndReadsNothingOutsideThePacket) {
       {"/a\0\0"s, ""}, // no type tags at all: old OSC
       {"/a\0\0,sbhTd[]\0\0\0\0abc\0\0\0\0\1x\0\0\0"s + std::string(16, '\0'), ""},
       {"/a\0\0,q\0\0"s, "unmeasured"},
-      {eight_levels, ""},
-      {in_a_bundle(eight_levels), "unmeasured"},
+      {deep, ""},
+      {deep_and_wrong, "argument runs past the end"},
       {"", "empty"},
       {message.substr(0, 14), "length not a multiple of 4"},
       {"#bundle\0\0\0\0\0"s, "neither a message nor a bundle"},
