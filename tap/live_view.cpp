@@ -117,11 +117,16 @@ std::string LiveView::frame(const TapStats &stats, std::int64_t now_us, int colu
     forwards += "  none";
   }
   for (const DestinationStats &d : stats.destinations) {
-    const std::string entry =
+    std::string entry =
         "  " + d.name + (d.map ? " " + std::to_string(d.forwarded) + " sent " : " ") +
         std::to_string(d.failed) + " failed" +
         (d.map ? " " + std::to_string(d.not_finite) + " not finite" : std::string()) +
         (d.port_there ? "" : " port gone");
+    for (const MapEngine::Centre &c : d.centres) {
+      char centre[32];
+      std::snprintf(centre, sizeof centre, " %.1f", c.centre);
+      entry += c.set ? std::string(" zeroed ") + bridge_addresses[c.address].address + centre : "";
+    }
     if (forwards.size() + entry.size() > static_cast<std::size_t>(columns)) {
       lines.push_back(fitted(forwards, columns));
       forwards = "       ";

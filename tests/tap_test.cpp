@@ -212,6 +212,11 @@ TEST(LiveView, EveryAddressExactlyAndRatesRightWithinASecondOfAFirstArrivalAtAny
   EXPECT_LE(widest, 60U);
   ASSERT_EQ(lines.size(), 20U);
   EXPECT_EQ(lines.back()[0] + " " + lines.back()[3], "13 hidden:");
+  // A map's recentred sources beside it, once their button was pressed.
+  stats.destinations = {{"m", 5, 0, true, 0, false, true, {{15, 170, true}, {13, 0, false}}}};
+  lines = screen(view.frame(stats, 11000000, 132, 45), widest);
+  EXPECT_EQ(lines[1], (std::vector<std::string>{"sending", "m", "5", "sent", "0", "failed", "0",
+                                                "not", "finite", "zeroed", "/r/y", "170.0"}));
 }
 
 // What the monitor page reads: names escaped, infinities as strings (JSON
