@@ -3,7 +3,6 @@
 // hears it end, and the port is made again on the new server.
 #if !defined(_WIN32) && !defined(RING2OSC_NO_MIDI)
 
-#include "platform/console.h"
 #include "platform/midi_port.h"
 
 #include <jack/jack.h>
@@ -13,6 +12,7 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <unistd.h>
+#include <vector>
 
 namespace platform {
 
@@ -92,22 +92,16 @@ struct MidiPort::System {
     return true;
   }
 
-  // A client whose server ended takes a second to close (RtMidi waits for a
-  // cycle that never comes): it closes on a thread of its own.
+  // A client whose server ended is kept, never closed: closing it takes a
+  // second (RtMidi waits for a cycle that never comes), and libjack would
+  // drop with it the state that the client on a new server shares.
   void let_go() {
     open = false;
-    std::shared_ptr<RtMidiOut> old = std::move(out);
-    jack_client_t *old_watch = watch;
-    watch = nullptr;
-    if (!old && old_watch == nullptr) {
-      return;
+    static auto *const ended = new std::vector<std::unique_ptr<RtMidiOut>>();
+    if (out) {
+      ended->push_back(std::move(out));
     }
-    start_thread([old, old_watch]() mutable {
-      old.reset();
-      if (old_watch != nullptr) {
-        jack_client_close(old_watch);
-      }
-    }).detach();
+    watch = nullptr; // likewise
   }
 };
 

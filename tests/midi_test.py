@@ -4,7 +4,7 @@ backend: no sound hardware needed) with jack_midi_dump as the receiver: the
 MIDI preset unedited on the whole table, a port that goes and comes back, the
 tap's own port, one that does not exist. (Without any MIDI: tap_process_test.)
 usage: midi_test.py BRIDGE TAP [PART...]"""
-import os, re, shlex, shutil, subprocess, sys, time
+import os, re, shlex, shutil, signal, subprocess, sys, time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from harness import *
@@ -23,19 +23,22 @@ class Jack:
     """A JACK server of the test's own, and jack_midi_dump on it."""
 
     def __enter__(self):
+        self.dump = None
+        self.start()
+        return self
+
+    def start(self):
         name = f"ring2osc-test-{os.getpid()}"
         os.environ.update(JACK_NO_START_SERVER="1", JACK_DEFAULT_SERVER=name)
         # Few ports: the server's shared memory then takes about 38 MB of
         # /dev/shm instead of 107 MB.
         self.server = Program(["jackd", "--port-max", "16", "-n", name, "-d", "dummy", "-r", "48000", "-p", "256"])
-        self.dump = None
         # jack_wait can give up early while another server's shared memory is
         # being set up or taken down (another test run on this machine).
         up = any(self.server.running() and run("jack_wait", "-w", "-t", "10")[0] == 0 for _ in range(3))
         if not up:
             raise SystemExit(f"the JACK server did not start (/dev/shm has {shutil.disk_usage('/dev/shm').free // 10**6}"
                              f" MB free):\n{self.server.output()}")
-        return self
 
     def __exit__(self, *rest):
         if self.dump:
@@ -96,6 +99,43 @@ def part_preset():
                   "ring2osc-tap: 33 datagrams received (1288 bytes), 0 malformed, 0 foreign, 0 dropped by the system; "
                   f"{PRESET} -> MIDI {MONITOR}: 27 sent, 1 failed, 9 not finite dropped, the port is gone; "
                   "0 output lines dropped\n", t.output())
+
+
+def part_stage():
+    """Every note the tap turned on is turned off however it ends; a port name
+    that several outputs hold is refused; the JACK server killed and started
+    again is followed."""
+    with Jack() as jack:
+        jack.start_dump()
+        other = Program(["jack_midi_dump"])  # named midi-monitor-01 by JACK
+        check(jack.has("midi-monitor-01:input") and run(*shlex.split(TAP), "--map", PRESET, "--midi-port", "monitor") ==
+              (1, f'ring2osc-tap: {PRESET}: MIDI output "monitor" matches several outputs: {MONITOR}, '
+                  'midi-monitor-01:input; name one of them exactly\n'), "a name several outputs hold")
+        other.kill()
+        for n, ending in enumerate((signal.SIGINT, signal.SIGTERM)):
+            with tap("--quiet", "--map", PRESET, "--midi-port", MONITOR) as t:
+                with Bridge("0 b_number=4 b_value=1\n"):  # held as the tap ends
+                    jack.dumped(2 * n + 1)
+                check(t.stop(ending) == 0 and jack.dumped(2 * n + 2).endswith("90 40 64 \n80 40 00 \n"),
+                      f"the held note turned off on {ending.name}")
+        with tap("--quiet", "--map", PRESET, "--midi-port", MONITOR) as t:
+            said = lambda text: wait_until(lambda: text in t.output(), 5)
+            with Bridge("0 b_number=5 b_value=1\n"):
+                jack.dumped(5)
+            jack.server.kill()
+            jack.dump.kill()
+            check(said("is gone"), "the server's end is said")
+            with Bridge("0 b_number=6 b_value=1\n"):  # missed: counted as failed
+                time.sleep(1)
+            jack.start()
+            jack.start_dump()
+            back = time.time()
+            check(said("is back") and time.time() - back < 2, f"back {time.time() - back:.1f} s after the server")
+            with Bridge("0 b_number=7 b_value=1\n"):
+                got = jack.dumped(2)
+                check(got == "80 41 00 \n90 43 64 \n", "the note it had on turned off, then what comes: " + repr(got))
+            check(t.stop() == 0 and re.search(r"MIDI midi-monitor:input: 2 sent, 1 failed", t.output()) is not None
+                  and t.output().count("is gone") == 1, t.output())
 
 
 def part_ports():

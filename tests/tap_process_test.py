@@ -101,6 +101,8 @@ def part_start():
     existing = temporary_path("existing")
     with open(existing, "w") as f:
         f.write("keep me\n")
+    fifo = temporary_path("fifo")
+    os.mkfifo(fifo)  # nobody writes: reading it would wait for ever
     loop = "is the address the tap listens on: it would loop"
     rows = [(["--forward", "7040"], 2, "--forward 127.0.0.1:7040 " + loop),
             (["--listen", "0.0.0.0:7041", "--forward", "7041"], 2, "--forward 127.0.0.1:7041 " + loop),
@@ -111,7 +113,8 @@ def part_start():
             ([], 1, "127.0.0.1:7040 is already in use by another program"),
             (["--map", midi_map, "--midi-port", "nosuch"], 1, midi_map + ": " + (
                 'MIDI output "nosuch" does not exist; the outputs are: none' if wine else no_midi)),
-            (["--list-midi"], 0 if wine else 1, "no MIDI outputs (through Windows MIDI)" if wine else no_midi)]
+            (["--list-midi"], 0 if wine else 1, "no MIDI outputs (through Windows MIDI)" if wine else no_midi),
+            (["--check-map", fifo], 2, fifo + ": not a regular file (a map is a text file)")]
     for arguments, status, said in rows:
         holder = Udp(7040 if not arguments else 0)
         with tap(*arguments) as t:
@@ -119,6 +122,7 @@ def part_start():
         holder.socket.close()
     check(read(existing) == "keep me\n", "an existing recording is kept")
     os.unlink(existing)
+    os.unlink(fifo)
 
 
 def part_record():
