@@ -3,6 +3,7 @@
 // hears it end, and the port is made again on the new server.
 #if !defined(_WIN32) && !defined(RING2OSC_NO_MIDI)
 
+#include "platform/console.h"
 #include "platform/midi_port.h"
 
 #include <jack/jack.h>
@@ -53,13 +54,21 @@ struct MidiPort::System {
   std::string api;
   bool failed = false; // an error since the last look
   bool open = false;
+  // A client of our own per server, and whether that server ended.
   jack_client_t *watch = nullptr;
-  std::atomic<bool> server_ended{false};
+  std::atomic<bool> server_ended_{false};
+  // The clients of an ended server close on a thread of their own (RtMidi
+  // waits a second for a cycle that never comes); a new server's are made
+  // only once they have, as libjack shares state between the clients of a
+  // process and closing one then would take it from the new.
+  std::shared_ptr<std::atomic<bool>> closing;
 
   static void on_error(RtMidiError::Type /*type*/, const std::string & /*text*/, void *self) {
     static_cast<System *>(self)->failed = true;
   }
-  static void on_server_end(void *self) { static_cast<System *>(self)->server_ended = true; }
+  static void on_server_end(void *self) { static_cast<System *>(self)->server_ended_ = true; }
+  // On JACK: the server ended, or none has answered since.
+  bool server_ended() const { return api == "JACK" && (watch == nullptr || server_ended_); }
 
   // Takes RtMidi's error reports from now on: false when connecting failed.
   bool adopt(std::unique_ptr<RtMidiOut> candidate) {
@@ -81,7 +90,7 @@ struct MidiPort::System {
     if (watch == nullptr) {
       return false;
     }
-    server_ended = false;
+    server_ended_ = false;
     jack_on_shutdown(watch, &System::on_server_end, this);
     if (jack_activate(watch) != 0 ||
         !adopt(std::make_unique<RtMidiOut>(RtMidi::UNIX_JACK, "ring2osc"))) {
@@ -92,23 +101,30 @@ struct MidiPort::System {
     return true;
   }
 
-  // A client whose server ended is kept, never closed: closing it takes a
-  // second (RtMidi waits for a cycle that never comes), and libjack would
-  // drop with it the state that the client on a new server shares.
-  void let_go() {
+  // Lets the clients of an ended server go; true once they have closed.
+  bool let_go() {
     open = false;
-    static auto *const ended = new std::vector<std::unique_ptr<RtMidiOut>>();
-    if (out) {
-      ended->push_back(std::move(out));
+    if (out || watch != nullptr) {
+      closing = std::make_shared<std::atomic<bool>>(false);
+      std::shared_ptr<RtMidiOut> old = std::move(out);
+      jack_client_t *old_watch = watch;
+      watch = nullptr;
+      start_thread([old, old_watch, done = closing]() mutable {
+        old.reset();
+        if (old_watch != nullptr) {
+          jack_client_close(old_watch);
+        }
+        *done = true;
+      }).detach();
     }
-    watch = nullptr; // likewise
+    return !closing || *closing;
   }
 };
 
 MidiPort::MidiPort() : system_(std::make_unique<System>()) {}
 
 MidiPort::~MidiPort() {
-  if (system_->server_ended) {
+  if (system_->server_ended()) {
     system_->let_go();
   } else if (system_->watch != nullptr) {
     jack_client_close(system_->watch);
@@ -123,8 +139,7 @@ bool MidiPort::start(std::string &error) {
   if (system_->api == "JACK") {
     // Lost: the same system again, without hiding standard error, which
     // the tap's other threads may be writing to by now.
-    system_->let_go();
-    if (system_->start_jack()) {
+    if (system_->let_go() && system_->start_jack()) {
       return true;
     }
     error = "no JACK server is running";
@@ -200,7 +215,7 @@ bool MidiPort::send(const unsigned char *bytes, std::size_t size) {
   return !system_->failed;
 }
 
-bool MidiPort::lost() const { return system_->server_ended; }
+bool MidiPort::lost() const { return system_->server_ended(); }
 
 } // namespace platform
 
