@@ -11,10 +11,22 @@
 #include <type_traits>
 #include <utility>
 
-// Every piece of an OSC packet starts on a 4-byte boundary.
-inline std::uint32_t round_up_4(std::uint32_t n) { return (n + 3U) & ~3U; }
+// Building a packet is a few small steps made together, which compilers
+// inline on their own only at -O3: said here, they are inlined at the -O2
+// that releases build at, whoever includes this header. Growth past a
+// buffer's reserve stays a call of its own.
+#if defined(__GNUC__)
+#define OSC_INLINE __attribute__((always_inline)) inline
+#elif defined(_MSC_VER)
+#define OSC_INLINE __forceinline
+#else
+#define OSC_INLINE inline
+#endif
 
-inline bool host_is_big_endian() {
+// Every piece of an OSC packet starts on a 4-byte boundary.
+OSC_INLINE std::uint32_t round_up_4(std::uint32_t n) { return (n + 3U) & ~3U; }
+
+OSC_INLINE bool host_is_big_endian() {
   const std::uint32_t probe = 0x12345678U;
   unsigned char first = 0;
   std::memcpy(&first, &probe, 1);
@@ -23,7 +35,7 @@ inline bool host_is_big_endian() {
 
 // OSC is big-endian on the wire whatever the host is. Bytes are copied, never
 // stored through a cast, so the destination needs no alignment.
-template <typename T> void put_big_endian(T value, unsigned char *destination) {
+template <typename T> OSC_INLINE void put_big_endian(T value, unsigned char *destination) {
   static_assert(std::is_same<T, std::int32_t>::value || std::is_same<T, std::uint32_t>::value ||
                     std::is_same<T, float>::value || std::is_same<T, std::uint64_t>::value,
                 "OSC stores 32-bit integers, 32-bit floats and 64-bit time tags");
@@ -62,7 +74,7 @@ public:
   // Lengthens the buffer by n rounded up to 4 bytes, all zero, so whatever a
   // caller leaves unwritten is already the padding. The address stays valid
   // until the next append. Past the reserve, growth doubles the length needed.
-  unsigned char *append_zeroed(std::uint32_t n) {
+  OSC_INLINE unsigned char *append_zeroed(std::uint32_t n) {
     assert((length & 3) == 0);
     const std::size_t added = round_up_4(n);
     if (length + n > capacity_) {
@@ -78,15 +90,15 @@ public:
   }
 
   // Empty again, keeping what it has grown to.
-  void clear() { length = 0; }
+  OSC_INLINE void clear() { length = 0; }
 
-  const unsigned char *bytes() const { return length == 0 ? nullptr : data(); }
-  std::uint32_t size() const { return static_cast<std::uint32_t>(length); }
+  OSC_INLINE const unsigned char *bytes() const { return length == 0 ? nullptr : data(); }
+  OSC_INLINE std::uint32_t size() const { return static_cast<std::uint32_t>(length); }
   std::size_t capacity() const { return capacity_; }
 
 private:
-  unsigned char *data() { return heap ? heap.get() : reserve; }
-  const unsigned char *data() const { return heap ? heap.get() : reserve; }
+  OSC_INLINE unsigned char *data() { return heap ? heap.get() : reserve; }
+  OSC_INLINE const unsigned char *data() const { return heap ? heap.get() : reserve; }
 
   // Leaves the buffer as it was when memory runs out.
   void grow(std::size_t capacity) {
@@ -103,34 +115,85 @@ private:
   std::size_t capacity_ = reserved_bytes;
 };
 
+// A short text held inside the object and a longer one on the heap, so
+// that a message of the bridge's (an address of four or five characters,
+// one type tag) is built and dropped without a call out of line.
+class OscText {
+public:
+  static constexpr std::size_t inside_bytes = 24;
+
+  OscText() = default;
+  OscText(const OscText &) = delete;
+  OscText &operator=(const OscText &) = delete;
+
+  OSC_INLINE void assign(const char *text, std::size_t size) {
+    length = 0;
+    reserve(size);
+    std::memcpy(data(), text, size);
+    length = size;
+  }
+  OSC_INLINE void push_back(char c) {
+    if (length == capacity_) {
+      reserve(2 * capacity_);
+    }
+    data()[length++] = c;
+  }
+  OSC_INLINE void clear() { length = 0; }
+
+  OSC_INLINE const char *data() const { return heap ? heap.get() : inside; }
+  OSC_INLINE std::size_t size() const { return length; }
+
+private:
+  OSC_INLINE char *data() { return heap ? heap.get() : inside; }
+  void reserve(std::size_t capacity) {
+    if (capacity <= capacity_) {
+      return;
+    }
+    std::unique_ptr<char[]> larger(new char[capacity]);
+    std::memcpy(larger.get(), data(), length);
+    heap = std::move(larger);
+    capacity_ = capacity;
+  }
+
+  char inside[inside_bytes];
+  std::unique_ptr<char[]> heap;
+  std::size_t length = 0;
+  std::size_t capacity_ = inside_bytes;
+};
+
 class OscMessage {
 public:
-  OscMessage(std::string address, OscTimeTag time_tag)
-      : time_tag(time_tag), address(std::move(address)) {}
+  OSC_INLINE OscMessage(const char *address, OscTimeTag time_tag) : time_tag(time_tag) {
+    address_.assign(address, std::strlen(address));
+  }
+  OscMessage(const std::string &address, OscTimeTag time_tag) : time_tag(time_tag) {
+    address_.assign(address.data(), address.size());
+  }
+  OSC_INLINE ~OscMessage() = default;
   OscMessage(const OscMessage &) = delete;
   OscMessage &operator=(const OscMessage &) = delete;
 
-  OscMessage &add_float(float value) {
+  OSC_INLINE OscMessage &add_float(float value) {
     type_tags.push_back('f');
     put_big_endian(value, arguments.append_zeroed(4));
     return *this;
   }
 
-  OscMessage &add_int32(std::int32_t value) {
+  OSC_INLINE OscMessage &add_int32(std::int32_t value) {
     type_tags.push_back('i');
     put_big_endian(value, arguments.append_zeroed(4));
     return *this;
   }
 
   // OSC's true and false are type tags alone, with no argument bytes.
-  OscMessage &add_bool(bool value) {
+  OSC_INLINE OscMessage &add_bool(bool value) {
     type_tags.push_back(value ? 'T' : 'F');
     return *this;
   }
 
   // The same address with no arguments again, to be built anew without
   // allocating.
-  OscMessage &clear_arguments() {
+  OSC_INLINE OscMessage &clear_arguments() {
     type_tags.clear();
     arguments.clear();
     return *this;
@@ -138,8 +201,8 @@ public:
 
   // Appends the encoded message; inside a bundle each element is preceded by
   // its length. The message itself is left unchanged.
-  void write_to(OscBuffer &out, bool with_size) const {
-    const auto address_size = static_cast<std::uint32_t>(address.size() + 1);
+  OSC_INLINE void write_to(OscBuffer &out, bool with_size) const {
+    const auto address_size = static_cast<std::uint32_t>(address_.size() + 1);
     const auto tags_size = static_cast<std::uint32_t>(type_tags.size() + 2);
     const std::uint32_t arguments_size = arguments.size();
     if (with_size) {
@@ -147,8 +210,9 @@ public:
           round_up_4(address_size) + round_up_4(tags_size) + round_up_4(arguments_size);
       put_big_endian(element_size, out.append_zeroed(4));
     }
-    std::memcpy(out.append_zeroed(address_size), address.c_str(), address_size);
-    // The comma goes straight into the packet; the NUL is already there.
+    // The NULs after the address and the tags are already there.
+    std::memcpy(out.append_zeroed(address_size), address_.data(), address_size - 1);
+    // The comma goes straight into the packet.
     unsigned char *tags = out.append_zeroed(tags_size);
     tags[0] = ',';
     std::memcpy(tags + 1, type_tags.data(), type_tags.size());
@@ -162,8 +226,8 @@ public:
 
 private:
   OscTimeTag time_tag;
-  std::string address;
-  std::string type_tags; // without the leading comma, which write_to adds
+  OscText address_;
+  OscText type_tags; // without the leading comma, which write_to adds
   OscBuffer arguments;
 };
 
@@ -177,14 +241,14 @@ public:
   OscPacketWriter &operator=(const OscPacketWriter &) = delete;
 
   // An empty packet again, without error, keeping its buffer.
-  OscPacketWriter &clear() {
+  OSC_INLINE OscPacketWriter &clear() {
     open_bundles = 0;
     packet.clear();
     error = 0;
     return *this;
   }
 
-  OscPacketWriter &open_bundle(OscTimeTag time_tag) {
+  OSC_INLINE OscPacketWriter &open_bundle(OscTimeTag time_tag) {
     if (open_bundles != 0) {
       // A nested bundle is an element and needs a size field ahead of it;
       // nothing fills it in because bundles are never closed.
@@ -196,7 +260,7 @@ public:
     return *this;
   }
 
-  OscPacketWriter &add_message(const OscMessage &message) {
+  OSC_INLINE OscPacketWriter &add_message(const OscMessage &message) {
     // Outside a bundle an OSC packet holds exactly one message.
     if (packet.size() != 0 && open_bundles == 0) {
       if (error == 0) {
@@ -210,8 +274,10 @@ public:
 
   // The top-level bundle has no size field, so the bytes written so far are
   // the whole packet; a writer in error hands out nothing.
-  std::uint32_t packet_size() const { return error != 0 ? 0 : packet.size(); }
-  const unsigned char *packet_bytes() const { return error != 0 ? nullptr : packet.bytes(); }
+  OSC_INLINE std::uint32_t packet_size() const { return error != 0 ? 0 : packet.size(); }
+  OSC_INLINE const unsigned char *packet_bytes() const {
+    return error != 0 ? nullptr : packet.bytes();
+  }
   std::int32_t error_code() const { return error; }
 
 private:
