@@ -134,6 +134,16 @@ std::string LiveView::frame(const TapStats &stats, std::int64_t now_us, int colu
     forwards += entry;
   }
   lines.push_back(fitted(forwards, columns));
+  // An edit of a map that was refused, until the file is mended.
+  constexpr std::size_t mistakes_shown = 4;
+  for (std::size_t i = 0; i < stats.map_mistakes.size() && i < mistakes_shown; ++i) {
+    lines.push_back(fitted("  " + stats.map_mistakes[i], columns));
+  }
+  if (stats.map_mistakes.size() > mistakes_shown) {
+    lines.push_back(fitted("  and " + std::to_string(stats.map_mistakes.size() - mistakes_shown) +
+                               " more mistakes: see standard error",
+                           columns));
+  }
   char rate_text[32];
   std::snprintf(rate_text, sizeof rate_text, "%.1f/s", rate(-1));
   lines.push_back(fitted(

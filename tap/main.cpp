@@ -7,6 +7,7 @@
 #include "tap/datagram_decoder.h"
 #include "tap/event_text.h"
 #include "tap/live_view.h"
+#include "tap/map_watcher.h"
 #include "tap/outputs.h"
 #include "tap/queued_output.h"
 #include "tap/recorder.h"
@@ -54,13 +55,19 @@ bool list_midi() {
   return true;
 }
 
-// Every map of the command line, or false with each mistake said.
-bool read_maps(const std::vector<std::string> &paths, std::vector<MapFile> &maps) {
+// Every map of the command line and the text it was read from, or false
+// with each mistake said.
+bool read_maps(const std::vector<std::string> &paths, std::vector<MapFile> &maps,
+               std::vector<std::string> *texts = nullptr) {
   bool good = true;
   for (const std::string &path : paths) {
     std::vector<std::string> mistakes;
     maps.emplace_back();
-    good = read_map_file(path, maps.back(), mistakes) && good;
+    std::string text;
+    good = read_map_file(path, maps.back(), mistakes, &text) && good;
+    if (texts != nullptr) {
+      texts->push_back(std::move(text));
+    }
     for (const std::string &mistake : mistakes) {
       say(mistake);
     }
@@ -81,6 +88,9 @@ std::string summary(const TapStats &stats, bool recording) {
     if (d.map) {
       text += ", " + std::to_string(d.not_finite) + " not finite dropped";
     }
+    if (d.replaced != 0) {
+      text += ", read again " + std::to_string(d.replaced) + (d.replaced == 1 ? " time" : " times");
+    }
     if (!d.port_there) {
       text += ", the port is gone";
     }
@@ -99,9 +109,11 @@ std::string summary(const TapStats &stats, bool recording) {
 
 int run(const TapOptions &options) {
   std::vector<MapFile> maps;
-  if (!read_maps(options.maps, maps)) {
+  std::vector<std::string> map_texts;
+  if (!read_maps(options.maps, maps, &map_texts)) {
     return exit_usage;
   }
+  MapWatcher watcher(options.maps, map_texts, say);
   UdpListener listener;
   std::string error;
   switch (listener.bind_to(options.listen.host, options.listen.port, error)) {
@@ -210,6 +222,23 @@ int run(const TapOptions &options) {
     console = std::make_unique<QueuedOutput>(console_queue_limit, to_stdout);
   }
 
+  // Maps edited while the tap runs replace the running ones between two
+  // datagrams, never within one.
+  const auto follow_maps = [&] {
+    if (!watcher.due(now_us())) {
+      return;
+    }
+    const auto wall_ns = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                             std::chrono::system_clock::now().time_since_epoch())
+                             .count();
+    for (const MapWatcher::Replacement &r : watcher.look(now_us(), wall_ns)) {
+      if (!outputs.replace_map(r.map, r.file, options.midi_port, error)) {
+        say(error + "; the map read before goes on");
+      }
+    }
+    const std::lock_guard<std::mutex> lock(stats_mutex);
+    stats.map_mistakes = watcher.mistakes();
+  };
   std::vector<unsigned char> buffer(max_datagram + 1);
   bool said_receive_error = false;
   while (!platform::stop_requested()) {
@@ -217,6 +246,7 @@ int run(const TapOptions &options) {
     if (size < 0) {
       // Quiet: the last datagrams' reports are collected all the same.
       outputs.tick(now_us());
+      follow_maps();
       {
         const std::lock_guard<std::mutex> lock(stats_mutex);
         take_destination_counts();
@@ -237,6 +267,7 @@ int run(const TapOptions &options) {
     BridgeEvent event{};
     const DatagramKind kind = decode_datagram(buffer.data(), bytes, event);
     outputs.feed(kind == DatagramKind::bridge ? &event : nullptr, arrival_us);
+    follow_maps();
     const std::lock_guard<std::mutex> lock(stats_mutex);
     const std::int64_t time_us = stats.count_datagram(arrival_us, bytes);
     if (recorder.is_open()) {

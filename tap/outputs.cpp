@@ -45,20 +45,64 @@ bool Outputs::add_map(const MapFile &map, const std::string &midi_port, std::str
   usage = false;
   auto output = std::make_unique<Output>();
   output->kind = Output::Kind::map;
-  output->midi = std::make_unique<midi::MidiOutput>();
-  midi::MidiOutput &midi = *output->midi;
-  const std::string port = midi_port.empty() ? map.midi_port : midi_port;
-  if (!midi.start(error) ||
-      !(port.empty() ? midi.open_own("ring2osc", error) : midi.open(port, error))) {
-    error = map.name + ": " + error;
+  if (!open_midi(*output, map, midi_port.empty() ? map.midi_port : midi_port, error)) {
     return false;
   }
   if (midi_system_.empty()) {
-    midi_system_ = midi.system();
+    midi_system_ = output->midi->system();
   }
-  output->name = map.name + " -> MIDI " + midi.port_name();
   output->map = std::make_unique<MapEngine>(map);
   outputs.push_back(std::move(output));
+  return true;
+}
+
+bool Outputs::open_midi(Output &output, const MapFile &map, const std::string &port,
+                        std::string &error) {
+  auto midi = std::make_unique<midi::MidiOutput>();
+  if (!midi->start(error) ||
+      !(port.empty() ? midi->open_own("ring2osc", error) : midi->open(port, error))) {
+    error = map.name + ": " + error;
+    return false;
+  }
+  output.name = map.name + " -> MIDI " + midi->port_name();
+  output.midi = std::move(midi);
+  output.midi_port = port;
+  return true;
+}
+
+bool Outputs::replace_map(std::size_t map, const MapFile &file, const std::string &midi_port,
+                          std::string &error) {
+  Output *found = nullptr;
+  for (const std::unique_ptr<Output> &output : outputs) {
+    if (output->map && map-- == 0) {
+      found = output.get();
+      break;
+    }
+  }
+  if (found == nullptr || file.midi != (found->midi != nullptr)) {
+    error = file.name + ": a map cannot change between OSC and MIDI while the tap runs";
+    return false;
+  }
+  Output &output = *found;
+  if (output.midi) {
+    output.midi->release_notes();
+    const std::string port = midi_port.empty() ? file.midi_port : midi_port;
+    if (port != output.midi_port && !open_midi(output, file, port, error)) {
+      return false;
+    }
+  } else if (file.to.host != output.map->map().to.host ||
+             file.to.port != output.map->map().to.port) {
+    error.clear();
+    auto socket = std::make_unique<Destination>();
+    if (!socket->open(file.to.host, file.to.port, error) || loops(socket->address())) {
+      error = file.name + ": " + (error.empty() ? file.to.text() + " would loop" : error);
+      return false;
+    }
+    output.socket = std::move(socket);
+    output.name = file.name + " -> " + file.to.text();
+  }
+  output.map = std::make_unique<MapEngine>(file);
+  ++output.replaced;
   return true;
 }
 
@@ -179,6 +223,7 @@ void Outputs::counts(std::vector<DestinationStats> &out) const {
     d.failed = o.midi ? o.midi_failed : o.socket->failed();
     d.not_finite = o.map ? o.map->not_finite() : 0;
     d.port_there = !o.midi || o.midi->port_there();
+    d.replaced = o.replaced;
     if (o.map) {
       d.centres = o.map->centres();
     }

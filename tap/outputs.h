@@ -36,6 +36,13 @@ public:
   // a port of the tap's own.
   bool add_map(const MapFile &map, const std::string &midi_port, std::string &error, bool &usage);
 
+  // Map number `map` (in the order they were added) runs `file` from now
+  // on: the notes it turned on are turned off first, and a destination that
+  // did not change keeps its socket and its counts. False with the reason,
+  // the running map left as it was.
+  bool replace_map(std::size_t map, const MapFile &file, const std::string &midi_port,
+                   std::string &error);
+
   // A datagram as it came, to --forward and --messages.
   void forward(const unsigned char *bytes, std::uint32_t size, std::int64_t now_us);
   // The same datagram decoded: the bridge's event for the maps, or null
@@ -62,7 +69,12 @@ private:
     std::unique_ptr<midi::MidiOutput> midi; // a MIDI map's, in place of the socket
     std::uint64_t midi_sent = 0;
     std::uint64_t midi_failed = 0;
+    std::uint64_t replaced = 0;
+    std::string midi_port; // the port asked for; empty: the tap's own
   };
+  // The map's MIDI output on `port`, or a port of the tap's own.
+  static bool open_midi(Output &output, const MapFile &map, const std::string &port,
+                        std::string &error);
 
   bool add_socket(Output::Kind kind, const std::string &option, const Endpoint &to,
                   const std::string &name, std::string &error, bool &usage);

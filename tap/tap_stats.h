@@ -34,6 +34,7 @@ struct DestinationStats {
   bool midi = false;
   bool port_there = true;                 // a MIDI port can go away and come back
   std::vector<MapEngine::Centre> centres; // a map's recentred sources
+  std::uint64_t replaced = 0;             // times a map was read again while running
 };
 
 struct TapStats {
@@ -53,6 +54,7 @@ struct TapStats {
   std::int64_t first_arrival_us = -1; // -1: none yet
   std::int64_t last_arrival_us = -1;
   std::vector<DestinationStats> destinations;
+  std::vector<std::string> map_mistakes; // of edits refused while the tap runs
   AddressStats addresses[bridge_address_count];
 
   // A datagram of `size` bytes arrived at `now_us`; returns its time since

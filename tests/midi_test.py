@@ -118,10 +118,21 @@ def part_stage():
                     jack.dumped(2 * n + 1)
                 check(t.stop(ending) == 0 and jack.dumped(2 * n + 2).endswith("90 40 64 \n80 40 00 \n"),
                       f"the held note turned off on {ending.name}")
+        edited = temporary_path("map")
+        with open(edited, "w") as f:
+            f.write("midi\nnote 64 <- /b/4\n")
+        with tap("--quiet", "--map", edited, "--midi-port", MONITOR) as t:
+            with Bridge("0 b_number=4 b_value=1\n"):
+                jack.dumped(5)
+            with open(edited, "w") as f:
+                f.write("midi\nnote 64 <- /b/4 velocity 9\n")
+            check(jack.dumped(6).endswith("90 40 64 \n80 40 00 \n"), "a map read again turns its notes off first")
+            t.stop()
+        os.unlink(edited)
         with tap("--quiet", "--map", PRESET, "--midi-port", MONITOR) as t:
             said = lambda text: wait_until(lambda: text in t.output(), 5)
             with Bridge("0 b_number=5 b_value=1\n"):
-                jack.dumped(5)
+                jack.dumped(7)
             jack.server.kill()
             jack.dump.kill()
             check(said("is gone"), "the server's end is said")

@@ -148,6 +148,51 @@ def part_record():
     os.unlink(recording)
 
 
+def part_reload():
+    """A map edited while the tap runs: each edit's message, a broken edit
+    said and refused, the file renamed away and removed, a save by rename,
+    100 saves in a second."""
+    out, sender, path = Udp(), Udp(), temporary_path("map")
+
+    def save(top, rename=False, rule="from 0..1 to 0..%s"):
+        with open(path + ".new" if rename else path, "w") as f:
+            f.write(f"to {out.port}\n/o <- /a/x {rule % top}\n")
+        if rename:
+            os.replace(path + ".new", path)
+
+    def value():  # what the running map makes of x = 0.5
+        sender.send(7040, bundle("/a/x f 3F000000 /a/y f 0 /a/z f 0"))
+        return osc_text(out.receive() or b"\0")
+
+    save(10)
+    with tap("--quiet", "--map", path) as t:
+        said = lambda text, times=1: wait_until(lambda: t.output().count(text) >= times)
+        check(value() == "/o,f 5", "the map as started")
+        save(100)
+        check(said("read again (1 rule)") and value() == "/o,f 50", "a scale changed")
+        save(0, rule="frm 0..1 to 0..%s")
+        check(said("not read again") and f'{path}:2: unknown word "frm"\n' in t.output() and value() == "/o,f 50",
+              "a broken edit is said, and the map before goes on")
+        save(1000)
+        check(said("read again (", 2) and value() == "/o,f 500", "mended, it runs")
+        save(2, rename=True)
+        check(said("read again (", 3) and value() == "/o,f 1", "a save by rename")
+        os.rename(path, path + ".away")
+        check(said("is gone") and value() == "/o,f 1", "renamed away: said, and the map goes on")
+        os.rename(path + ".away", path)
+        time.sleep(0.3)
+        os.unlink(path)
+        check(said("is gone", 2) and value() == "/o,f 1", "back and removed: said again")
+        for top in range(1, 101):
+            save(top)
+            time.sleep(0.01)
+        check(wait_until(lambda: value() == "/o,f 50", 5) and t.output().count("not read again") == 1,
+              "100 saves in a second: the last one runs, no half-written one was read")
+        t.stop()
+        check(re.search(r"read again \d+ times;", t.output()) is not None, t.output()[-300:])
+    os.unlink(path)
+
+
 def part_maps():
     """The whole table, then rotations in one burst and a button pressed twice
     and let go, into --messages and both presets unedited; oscdump receives
