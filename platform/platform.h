@@ -80,6 +80,11 @@ int receive_counting_drops(SocketHandle handle, void *buffer, int size, std::uin
 // From now on calls on the socket return at once instead of waiting;
 // WSAEWOULDBLOCK says there was nothing to do.
 int set_non_blocking(SocketHandle handle);
+// Lets the socket send to a broadcast address (asked before it connects).
+int set_broadcast(SocketHandle handle);
+// Multicast sent with `ttl` hops (1: this network only) and delivered to
+// this machine's own members of the group too.
+int set_multicast(SocketHandle handle, int ttl);
 
 void Sleep(std::uint32_t milliseconds);
 

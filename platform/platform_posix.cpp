@@ -332,6 +332,21 @@ int set_non_blocking(SocketHandle handle) {
   return flags >= 0 && ::fcntl(handle, F_SETFL, flags | O_NONBLOCK) == 0 ? 0 : fail_with_errno();
 }
 
+int set_broadcast(SocketHandle handle) {
+  const int on = 1;
+  return ::setsockopt(handle, SOL_SOCKET, SO_BROADCAST, &on, sizeof on) == 0 ? 0
+                                                                             : fail_with_errno();
+}
+
+int set_multicast(SocketHandle handle, int ttl) {
+  const unsigned char hops = static_cast<unsigned char>(ttl);
+  const unsigned char loop = 1;
+  return ::setsockopt(handle, IPPROTO_IP, IP_MULTICAST_TTL, &hops, sizeof hops) == 0 &&
+                 ::setsockopt(handle, IPPROTO_IP, IP_MULTICAST_LOOP, &loop, sizeof loop) == 0
+             ? 0
+             : fail_with_errno();
+}
+
 void Sleep(std::uint32_t milliseconds) {
   std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
 }

@@ -142,6 +142,24 @@ int set_non_blocking(SocketHandle handle) {
   return ::ioctlsocket(native(handle), FIONBIO, &on);
 }
 
+int set_broadcast(SocketHandle handle) {
+  const BOOL on = TRUE;
+  return ::setsockopt(native(handle), SOL_SOCKET, SO_BROADCAST, reinterpret_cast<const char *>(&on),
+                      sizeof on);
+}
+
+// Winsock takes these two as DWORDs.
+int set_multicast(SocketHandle handle, int ttl) {
+  const DWORD hops = static_cast<DWORD>(ttl);
+  const DWORD loop = 1;
+  return ::setsockopt(native(handle), IPPROTO_IP, IP_MULTICAST_TTL,
+                      reinterpret_cast<const char *>(&hops), sizeof hops) == 0 &&
+                 ::setsockopt(native(handle), IPPROTO_IP, IP_MULTICAST_LOOP,
+                              reinterpret_cast<const char *>(&loop), sizeof loop) == 0
+             ? 0
+             : SOCKET_ERROR;
+}
+
 void Sleep(std::uint32_t milliseconds) { ::Sleep(milliseconds); }
 
 int startup_count() { return startups.load(); }

@@ -130,6 +130,7 @@ int run(const TapOptions &options) {
 
   TapStats stats;
   Outputs outputs([&listener](const SocketAddress &to) { return listener.would_loop(to); }, say);
+  outputs.set_multicast_ttl(options.multicast_ttl);
   for (const Endpoint &forward : options.forwards) {
     if (!outputs.add_forward(forward, error)) {
       say(error);

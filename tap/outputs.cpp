@@ -9,7 +9,7 @@ bool Outputs::add_socket(Output::Kind kind, const std::string &option, const End
   output->name = name;
   output->socket = std::make_unique<Destination>();
   usage = true;
-  if (!output->socket->open(to.host, to.port, error)) {
+  if (!output->socket->open(to.host, to.port, error, multicast_ttl)) {
     error = option + ": " + error;
     return false;
   }
@@ -94,7 +94,8 @@ bool Outputs::replace_map(std::size_t map, const MapFile &file, const std::strin
              file.to.port != output.map->map().to.port) {
     error.clear();
     auto socket = std::make_unique<Destination>();
-    if (!socket->open(file.to.host, file.to.port, error) || loops(socket->address())) {
+    if (!socket->open(file.to.host, file.to.port, error, multicast_ttl) ||
+        loops(socket->address())) {
       error = file.name + ": " + (error.empty() ? file.to.text() + " would loop" : error);
       return false;
     }

@@ -26,6 +26,8 @@ public:
   using Tell = std::function<void(const std::string &)>;
   Outputs(Loops loops, Tell tell) : loops(std::move(loops)), tell(std::move(tell)) {}
   Outputs(const Outputs &) = delete;
+  // Hops for multicast destinations added from now on (1: this network only).
+  void set_multicast_ttl(int ttl) { multicast_ttl = ttl; }
   Outputs &operator=(const Outputs &) = delete;
 
   // Each false with the reason in `error`; `usage` says whether the reason
@@ -84,6 +86,7 @@ private:
 
   Loops loops;
   Tell tell;
+  int multicast_ttl = 1;
   std::vector<std::unique_ptr<Output>> outputs;
   std::string midi_system_;
 };

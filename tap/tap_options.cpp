@@ -5,6 +5,7 @@
 const char *const tap_usage =
     "usage: ring2osc-tap [--listen [HOST:]PORT] [--forward [HOST:]PORT]...\n"
     "                    [--messages [HOST:]PORT]... [--map FILE]... [--midi-port NAME]\n"
+    "                    [--multicast-ttl N]\n"
     "                    [--plain | --quiet] [--record FILE [--force]]\n"
     "                    [--web [HOST:]PORT [--web-origin ORIGIN]...]\n"
     "       ring2osc-tap --check-map FILE...\n"
@@ -13,7 +14,10 @@ const char *const tap_usage =
     "--forward destination (HOST defaults to 127.0.0.1), each message of a bundle as a datagram\n"
     "of its own to each --messages destination, and the messages of each --map FILE (renamed,\n"
     "scaled, combined: docs/maps.md) to the destination the map names; up to 16 destinations in\n"
-    "all. A map may send MIDI instead, to the port it names, or --midi-port's (a part of its\n"
+    "all. A destination may be a broadcast address or a multicast group (sent with "
+    "--multicast-ttl\n"
+    "hops, 1 unless given, and heard on this machine too). A map may send MIDI instead, to the "
+    "port it names, or --midi-port's (a part of its\n"
     "name), or on Linux a port of the tap's own, \"ring2osc\"; --list-midi lists the outputs.\n"
     "--check-map prints a map's rules as the tap reads them and exits. It shows the bridge's\n"
     "messages: a live view on a terminal, one line per message with --plain or into a pipe,\n"
@@ -30,7 +34,8 @@ std::string parse_tap_options(const std::vector<std::string> &arguments, TapOpti
     const bool takes_value = option == "--listen" || option == "--forward" ||
                              option == "--messages" || option == "--map" ||
                              option == "--check-map" || option == "--midi-port" ||
-                             option == "--record" || option == "--web" || option == "--web-origin";
+                             option == "--record" || option == "--web" ||
+                             option == "--web-origin" || option == "--multicast-ttl";
     if (takes_value && i + 1 == arguments.size()) {
       return option + " needs a value";
     }
@@ -47,6 +52,14 @@ std::string parse_tap_options(const std::vector<std::string> &arguments, TapOpti
       options.maps.push_back(arguments[++i]);
     } else if (option == "--midi-port") {
       options.midi_port = arguments[++i];
+    } else if (option == "--multicast-ttl") {
+      const std::string &hops = arguments[++i];
+      const bool digits = !hops.empty() && hops.size() <= 3 &&
+                          hops.find_first_not_of("0123456789") == std::string::npos;
+      options.multicast_ttl = digits ? std::stoi(hops) : 0;
+      if (options.multicast_ttl < 1 || options.multicast_ttl > 255) {
+        error = "--multicast-ttl: hops must be a number from 1 to 255, not \"" + hops + "\"";
+      }
     } else if (option == "--list-midi") {
       options.list_midi = true;
     } else if (option == "--check-map") {

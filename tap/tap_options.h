@@ -19,6 +19,7 @@ struct TapOptions {
   std::vector<std::string> maps;
   std::vector<std::string> check_maps; // --check-map: show these and exit
   std::string midi_port;               // for every MIDI map, over the map's own
+  int multicast_ttl = 1;               // hops for multicast destinations
   bool list_midi = false;
   bool plain = false;
   bool quiet = false;

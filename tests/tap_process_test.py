@@ -2,7 +2,7 @@
 """The real ring2osc-tap in a process of its own, on port 7040: what it hands
 on, byte for byte and in order, what it prints, how it starts and ends.
 usage: tap_process_test.py BRIDGE TAP [PART...]"""
-import os, re, signal, sys, threading, time
+import os, re, signal, socket, sys, threading, time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from harness import *
@@ -191,6 +191,38 @@ def part_reload():
         t.stop()
         check(re.search(r"read again \d+ times;", t.output()) is not None, t.output()[-300:])
     os.unlink(path)
+
+
+def part_network():
+    """To several machines on a stage: a broadcast address as --forward, and a
+    multicast group as --messages and as a map's destination, each heard by a
+    receiver bound to that address (on a loopback of the test's own; where
+    there is none, as under Wine, the broadcast alone)."""
+    group, own = "239.255.70.40", os.environ.get("RING2OSC_OWN_NET") == "1"
+    receivers = []
+    for address in ["127.255.255.255"] + [group] * 2 * own:
+        r = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+        r.bind((address, 0))
+        r.settimeout(10)
+        if address == group:
+            r.setsockopt(socket.IPPROTO_IP, socket.IP_ADD_MEMBERSHIP,
+                         socket.inet_aton(group) + socket.inet_aton("127.0.0.1"))
+        receivers.append(r)
+    ports = [r.getsockname()[1] for r in receivers]
+    arguments = ["--quiet", "--multicast-ttl", "1", "--forward", f"127.255.255.255:{ports[0]}"]
+    path = temporary_path("map")
+    if own:
+        with open(path, "w") as f:
+            f.write(f"to {group}:{ports[2]}\n/o <- /gest\n")
+        arguments += ["--messages", f"{group}:{ports[1]}", "--map", path]
+    with tap(*arguments) as t:
+        Udp().send(7040, bundle("/gest i 00000005"))
+        got = [r.recv(65536) for r in receivers]
+        expected = [bundle("/gest i 00000005"), bundle("/gest i 00000005")[20:], b"/o\0\0,i\0\0\0\0\0\5"]
+        check(got == expected[:len(got)], f"{len(got)} receivers: the datagram, its message, the map's")
+        check(t.stop() == 0, t.output())
+    if own:
+        os.unlink(path)
 
 
 def part_maps():

@@ -120,6 +120,7 @@ TEST(Options, EachMistakeIsNamed) {
       {"--forward :9", R"(--forward: missing host in ":9")"},
       {"--forward", "--forward needs a value"},
       {"--plain --quiet", "--plain and --quiet exclude each other"},
+      {"--multicast-ttl 256", R"(--multicast-ttl: hops must be a number from 1 to 255, not "256")"},
       {"--force", "--force only goes with --record"},
       {"-x", R"(unknown option "-x")"},
       {seventeen, "at most 16 destinations (--forward, --messages and --map together)"},

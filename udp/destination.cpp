@@ -1,7 +1,10 @@
 #include "udp/destination.h"
 
-bool Destination::open(const std::string &host, std::int32_t port, std::string &error) {
-  if (!socket.connect_to(host, port, UdpTransport::family_ipv4)) {
+#include <cstring>
+
+bool Destination::open(const std::string &host, std::int32_t port, std::string &error,
+                       int multicast_ttl) {
+  if (!socket.connect_to(host, port, UdpTransport::family_ipv4, true)) {
     // The transport names failures after resolution; before it, the host was unknown.
     const std::string &why = socket.error_text();
     error = why.empty() ? "cannot resolve " + host
@@ -11,6 +14,14 @@ bool Destination::open(const std::string &host, std::int32_t port, std::string &
   // A blocking socket would hold the tap in a read of its reports.
   if (platform::set_non_blocking(socket.native_handle()) != 0) {
     error = "cannot use a socket for " + host + ":" + std::to_string(port) + ": error " +
+            std::to_string(platform::WSAGetLastError());
+    return false;
+  }
+  sockaddr_in to{};
+  std::memcpy(&to, socket.remote_address().addr(), sizeof to);
+  const bool group = (ntohl(to.sin_addr.s_addr) >> 28U) == 0xE; // 224.0.0.0/4
+  if (group && platform::set_multicast(socket.native_handle(), multicast_ttl) != 0) {
+    error = "cannot send to the group " + host + ": error " +
             std::to_string(platform::WSAGetLastError());
     return false;
   }

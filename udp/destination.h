@@ -20,8 +20,10 @@ public:
   Destination(const Destination &) = delete;
   Destination &operator=(const Destination &) = delete;
 
-  // False with the reason in `error`.
-  bool open(const std::string &host, std::int32_t port, std::string &error);
+  // False with the reason in `error`. The socket may send to a broadcast
+  // address, and to a multicast group with `multicast_ttl` hops (1: this
+  // network only), members on this machine hearing it too.
+  bool open(const std::string &host, std::int32_t port, std::string &error, int multicast_ttl = 1);
 
   // Sends the bytes, however few (an empty datagram too), as one datagram;
   // `now_us` on any steady clock says whether the socket is due a read.

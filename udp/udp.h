@@ -78,12 +78,14 @@ public:
 
   // An empty host binds to the wildcard address on `port` instead of
   // connecting; any earlier socket of this object is closed first.
-  bool connect_to(const std::string &host, std::int32_t port, int family) {
+  // `broadcast` lets the socket reach a broadcast address (the tap's
+  // destinations; the bridge never asks).
+  bool connect_to(const std::string &host, std::int32_t port, int family, bool broadcast = false) {
     // Signed decimal as "%d" writes it, without printf's format parsing.
     char port_string[64];
     const std::to_chars_result end = std::to_chars(port_string, port_string + 63, port);
     *end.ptr = '\0';
-    return open_socket(host, port_string, family);
+    return open_socket(host, port_string, family, broadcast);
   }
 
   // Hands the bytes to the socket as one datagram, without copying them.
@@ -104,7 +106,8 @@ private:
   // duplicate it; the bound keeps a signal storm from holding the SDK's thread.
   static constexpr int interrupted_send_retries = 3;
 
-  bool open_socket(const std::string &host, const std::string &port_string, int family) {
+  bool open_socket(const std::string &host, const std::string &port_string, int family,
+                   bool broadcast) {
     const bool bind_mode = host.empty();
     close();
     error_message.clear();
@@ -122,6 +125,9 @@ private:
       handle = platform::socket(rp->ai_family, rp->ai_socktype, rp->ai_protocol);
       if (handle == -1) {
         continue;
+      }
+      if (broadcast) {
+        platform::set_broadcast(handle); // refused, a broadcast address fails to connect
       }
       const int length = static_cast<int>(rp->ai_addrlen);
       if (bind_mode) {

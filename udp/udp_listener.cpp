@@ -66,8 +66,11 @@ bool UdpListener::would_loop(const SocketAddress &destination) const {
   }
   const std::uint32_t host_to = ntohl(to.sin_addr.s_addr);
   const bool wildcard = local.sin_addr.s_addr == htonl(INADDR_ANY);
+  // A wildcard listener hears broadcasts too (the last part 255 stands for
+  // a network's broadcast address, whatever its mask).
+  const bool broadcast = (host_to & 0xFFU) == 0xFFU;
   return to.sin_addr.s_addr == local.sin_addr.s_addr ||
-         (wildcard && (host_to >> 24U == 127 || host_to == INADDR_ANY));
+         (wildcard && (host_to >> 24U == 127 || host_to == INADDR_ANY || broadcast));
 }
 
 int UdpListener::receive(unsigned char *buffer, int size) {

@@ -36,7 +36,7 @@ public:
   // The bound port (the one the system chose for port 0).
   std::int32_t port() const;
   // Whether sending to `destination` would reach this socket: a wildcard
-  // listener also hears its loopback addresses.
+  // listener also hears its loopback addresses and broadcasts.
   bool would_loop(const SocketAddress &destination) const;
 
   // Datagrams the system dropped for a full buffer, as of the latest one
