@@ -1,14 +1,15 @@
 // What ring2osc-tap costs, side by side in one run, on the build that ships:
 //   CPU per forwarded datagram with two destinations, --quiet, --plain into
-//   a file, the live view on a pseudo-terminal, --record and both map
-//   presets, each against a bare receive-and-send loop (this program,
+//   a file, the live view on a pseudo-terminal, --record, the map presets
+//   and a recentred rule, each against a bare receive-and-send loop (this program,
 //   started with --bare);
 //   the latency the tap adds between the real bridge and a receiver, and to
 //   a map destination;
 //   the time from a datagram sent to the tap with the MIDI preset to its
 //   note reaching a JACK client (on a JACK server of the benchmark's own);
 //   the tap's resident size after 10,000 and 1,000,000 datagrams;
-//   what is lost at 10,000 a second for 60 s with the view on, and flat out.
+//   what is lost at 10,000 a second for 60 s with the view on, and flat out;
+//   the time from a map file saved to the first message of the new map.
 //   tap_bench [--quick]
 #include "tests/support/processes.h"
 #include "tests/support/udp_receiver.h"
@@ -220,6 +221,8 @@ void cpu_per_datagram(std::size_t count) {
               count);
   const std::string recording = temporary_path("bench-recording");
   const std::string file = temporary_path("bench-plain");
+  const std::string zeroed = temporary_path("bench-zeroed");
+  std::ofstream(zeroed) << "to 9002\n/x <- /a/x zero on /b/0 from -2..2 to -1..1 clamp\n";
   const Forwarder forwarders[] = {
       {"bare loop", {}, false},
       {"--quiet", {"--quiet"}, false},
@@ -228,9 +231,12 @@ void cpu_per_datagram(std::size_t count) {
       {"--record", {"--quiet", "--record", recording, "--force"}, false},
       {"--quiet, both presets", {"--quiet", "--map", presets[0], "--map", presets[1]}, false},
       {"--quiet, MIDI preset", {"--quiet", "--map", presets[2]}, false},
+      {"--quiet, 3 presets, zeroed",
+       {"--quiet", "--map", presets[0], "--map", presets[1], "--map", presets[2], "--map", zeroed},
+       false},
   };
   // The presets' destinations, read by nobody: the system drops what they get.
-  const UdpReceiver wekinator(6448), vrchat(9000);
+  const UdpReceiver wekinator(6448), vrchat(9000), recentred(9002);
   double bare = 0;
   for (const Forwarder &f : forwarders) {
     const Counter a, b;
@@ -253,6 +259,48 @@ void cpu_per_datagram(std::size_t count) {
   }
   std::remove(recording.c_str());
   std::remove(file.c_str());
+  std::remove(zeroed.c_str());
+}
+
+// A map saved by rename, again and again, while gestures stream in every
+// millisecond: from the rename to the first message with the new scale.
+void reload_latency(std::size_t saves) {
+  std::printf("A map saved while the tap runs: from the save to its first message, %zu saves\n",
+              saves);
+  const std::string map = temporary_path("bench-reload");
+  const auto save = [&map](std::size_t top) {
+    std::ofstream(map + ".new") << "to 7041\n/o <- /gest from 0..1 to 0.." << top << "\n";
+    std::rename((map + ".new").c_str(), map.c_str());
+  };
+  save(1);
+  UdpReceiver out(7041), sender(0);
+  ChildProcess tap;
+  tap.start({program_beside("ring2osc-tap"), "--quiet", "--map", map}, {"", "/dev/null"});
+  wait_for_udp_port(7040, 10s);
+  const Datagram gesture = {'#', 'b', 'u', 'n', 'd', 'l', 'e', 0, 0, 0, 0,   0,   0, 0, 0, 1, 0, 0,
+                            0,   16,  '/', 'g', 'e', 's', 't', 0, 0, 0, ',', 'i', 0, 0, 0, 0, 0, 1};
+  std::vector<double> latencies;
+  for (std::size_t s = 2; s < saves + 2; ++s) {
+    std::this_thread::sleep_for(300ms); // the save before has stood still
+    save(s);
+    const auto saved = Clock::now();
+    Datagram got;
+    float value = 0;
+    while (value != static_cast<float>(s) && Clock::now() - saved < 5s) {
+      sender.send_to(7040, gesture);
+      while (out.receive(got, 1ms) && got.size() == 12) {
+        const std::uint32_t bits = std::uint32_t{got[8]} << 24 | std::uint32_t{got[9]} << 16 |
+                                   std::uint32_t{got[10]} << 8 | got[11];
+        std::memcpy(&value, &bits, 4);
+      }
+    }
+    latencies.push_back(std::chrono::duration<double, std::milli>(Clock::now() - saved).count());
+  }
+  tap.wait_exit(SIGINT, 5s);
+  std::remove(map.c_str());
+  std::sort(latencies.begin(), latencies.end());
+  std::printf("  median %.0f ms  p99 %.0f ms\n", latencies[latencies.size() / 2],
+              latencies[latencies.size() * 99 / 100]);
 }
 
 // Arrival minus hand-over, per event, of the bridge playing `events` at
@@ -488,6 +536,7 @@ int main(int argc, char **argv) {
   cpu_per_datagram(quick ? 2000 : 20000);
   added_latency(quick ? 200 : 2000);
   midi_latency(quick ? 200 : 2000);
+  reload_latency(quick ? 3 : 100);
   memory_and_loss(quick ? 1 : 60, quick ? 30000 : 1000000);
   std::printf("load average after: %s\n", load_average().c_str());
   // Ended as a server wants to be: killed outright, it stays in JACK's
