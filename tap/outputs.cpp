@@ -217,7 +217,9 @@ void Outputs::counts(std::vector<DestinationStats> &out) const {
   for (std::size_t i = 0; i < outputs.size(); ++i) {
     const Output &o = *outputs[i];
     DestinationStats &d = out[i];
-    d.name = o.name;
+    if (d.name != o.name) {
+      d.name = o.name; // the same nearly always: no copy per datagram
+    }
     d.map = o.map != nullptr;
     d.midi = o.midi != nullptr;
     d.forwarded = o.midi ? o.midi_sent : o.socket->forwarded();
