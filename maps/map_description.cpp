@@ -66,7 +66,11 @@ std::string describe_map(const MapFile &map) {
       (map.midi
            ? "MIDI to " + (map.midi_port.empty() ? "the port --midi-port names, or the tap's own"
                                                  : "the port named like \"" + map.midi_port + "\"")
-           : "to " + map.to.text() + ", " +
+           : "to " +
+                 (map.service.empty() ? map.to.text()
+                                      : "the service named like " + map.service +
+                                            " once DNS-SD finds it, else " + map.to.text()) +
+                 ", " +
                  (map.bundled ? "one bundle per datagram received" : "a datagram per message")) +
       ", " + std::to_string(map.rules.size()) + (map.rules.size() == 1 ? " rule\n" : " rules\n");
   for (const MapRule &rule : map.rules) {

@@ -142,7 +142,12 @@ bool parse_map_text(const std::string &name, const std::string &text, MapFile &m
     if (words[0] == "to" || words[0] == "midi") {
       Endpoint to{};
       std::string wrong;
-      if (words[0] == "to") {
+      const bool service = words[0] == "to" && words.size() > 1 && words[1] == "service";
+      if (service) {
+        wrong = words.size() != 5 || words[3] != "else"
+                    ? "a service reads \"to service NAME-PATTERN else [HOST:]PORT\""
+                    : parse_endpoint("to service " + words[2] + " else", words[4], to);
+      } else if (words[0] == "to") {
         wrong = words.size() != 2 ? "a destination reads \"to [HOST:]PORT\""
                                   : parse_endpoint("to", words[1], to);
       }
@@ -153,6 +158,7 @@ bool parse_map_text(const std::string &name, const std::string &text, MapFile &m
       } else {
         map.midi = words[0] == "midi";
         map.to = to;
+        map.service = service ? words[2] : "";
         for (std::size_t w = 1; map.midi && w < words.size(); ++w) {
           map.midi_port += (w == 1 ? "" : " ") + words[w];
         }

@@ -339,7 +339,7 @@ int set_broadcast(SocketHandle handle) {
 }
 
 int set_multicast(SocketHandle handle, int ttl) {
-  const unsigned char hops = static_cast<unsigned char>(ttl);
+  const auto hops = static_cast<unsigned char>(ttl);
   const unsigned char loop = 1;
   return ::setsockopt(handle, IPPROTO_IP, IP_MULTICAST_TTL, &hops, sizeof hops) == 0 &&
                  ::setsockopt(handle, IPPROTO_IP, IP_MULTICAST_LOOP, &loop, sizeof loop) == 0

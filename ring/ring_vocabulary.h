@@ -15,6 +15,17 @@ constexpr std::int32_t gyroscope = 9;
 constexpr std::int32_t ring_connected = 11;
 // Not the SDK's: a script's line for an empty bundle that subscribes nothing.
 constexpr std::int32_t empty = -1;
+
+// What a kind with messages is, in a word ("rotation"); "" for others.
+constexpr const char *name(std::int32_t kind) {
+  return kind == button         ? "button"
+         : kind == acceleration ? "acceleration"
+         : kind == rotation     ? "rotation"
+         : kind == joystick     ? "joystick"
+         : kind == gesture      ? "gesture"
+         : kind == gyroscope    ? "gyroscope"
+                                : "";
+}
 } // namespace event_kind
 
 // Where the bridge sends every event's bundle, and so where the tap listens.

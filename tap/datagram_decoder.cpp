@@ -44,6 +44,8 @@ bool read_bridge_event(const unsigned char *at, std::size_t size, BridgeEvent &o
                bridge_addresses[index].kind != e.event.kind) {
       return false;
     }
+    e.message_at[e.address_count] = static_cast<std::uint32_t>(element - at);
+    e.message_size[e.address_count] = static_cast<std::uint32_t>(element_size);
     auto *record = reinterpret_cast<unsigned char *>(&e.event);
     const std::uint32_t bits = read_osc_uint32(message.arguments);
     std::memcpy(record + bridge_addresses[index].offset, &bits, sizeof bits);

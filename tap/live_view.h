@@ -10,10 +10,12 @@
 
 class LiveView {
 public:
-  // `web_page`: the monitor page's address, empty without --web.
-  LiveView(std::string listen, std::string record_path, std::string web_page = {})
+  // `web_page`: the monitor page's address, empty without --web; the same
+  // for the OSCQuery server's.
+  LiveView(std::string listen, std::string record_path, std::string web_page = {},
+           std::string oscquery = {})
       : listen(std::move(listen)), record_path(std::move(record_path)),
-        web_page(std::move(web_page)) {}
+        web_page(std::move(web_page)), oscquery(std::move(oscquery)) {}
   LiveView(const LiveView &) = delete;
   LiveView &operator=(const LiveView &) = delete;
 
@@ -38,5 +40,6 @@ private:
   std::string listen;
   std::string record_path;
   std::string web_page;
+  std::string oscquery;
   std::deque<Sample> samples;
 };

@@ -5,9 +5,11 @@
 #include "midi/midi_output.h"
 #include "platform/console.h"
 #include "tap/datagram_decoder.h"
+#include "tap/discovery.h"
 #include "tap/event_text.h"
 #include "tap/live_view.h"
 #include "tap/map_watcher.h"
+#include "tap/oscquery_namespace.h"
 #include "tap/outputs.h"
 #include "tap/queued_output.h"
 #include "tap/recorder.h"
@@ -104,6 +106,12 @@ std::string summary(const TapStats &stats, bool recording) {
     text += "; web: " + std::to_string(stats.web_served) + " relay clients served, " +
             std::to_string(stats.web_dropped) + " messages dropped";
   }
+  if (stats.oscquery) {
+    const WebCounts &q = stats.oscquery_counts;
+    text += "; OSCQuery: " + std::to_string(q.served) + " clients served, " +
+            std::to_string(q.dropped) + " messages dropped, " + std::to_string(q.ignored) +
+            " said no command";
+  }
   return text;
 }
 
@@ -155,6 +163,12 @@ int run(const TapOptions &options) {
     }
   }
   outputs.counts(stats.destinations);
+  Discovery discovery(say);
+  for (const MapFile &map : maps) {
+    if (!map.service.empty()) {
+      discovery.look_for(map.service);
+    }
+  }
 
   Recorder recorder;
   if (!options.record_path.empty() &&
@@ -185,13 +199,50 @@ int run(const TapOptions &options) {
   };
   stats.web = options.web;
   stats.drops_known = listener.drops_known();
-  WebServer web([&] {
-    const WebCounts counts = web.counts();
+  // The OSCQuery server's host facts, set under the lock once it listens.
+  OscQueryHost query_host{options.oscquery_name, options.listen.host, options.listen.port,
+                          options.oscquery_at.host, options.oscquery_at.port};
+  for (std::string *ip : {&query_host.osc_ip, &query_host.ws_ip}) {
+    if (*ip == "0.0.0.0") {
+      ip->clear(); // every interface: the one a client reached it on
+    }
+  }
+  WebSite query_site;
+  query_site.streams = oscquery_streams();
+  query_site.answer = [&](const std::string &path, const std::string &query) {
     const std::lock_guard<std::mutex> lock(stats_mutex);
+    return oscquery_answer(stats, query_host, path, query);
+  };
+  WebServer oscquery(std::move(query_site));
+  WebSite monitor;
+  WebServer *monitor_server = nullptr;
+  monitor.status = [&] {
+    const WebCounts counts = monitor_server->counts();
+    const WebCounts query_counts = oscquery.counts();
+    const std::lock_guard<std::mutex> lock(stats_mutex);
+    stats.oscquery_counts = query_counts;
     take_recorder_counts();
     take_web_counts(counts);
     return status_json(stats, {options.listen.text(), options.record_path}, now_us());
-  });
+  };
+  WebServer web(std::move(monitor));
+  monitor_server = &web;
+  if (options.oscquery) {
+    const WebServer::Started started = oscquery.start(
+        options.oscquery_at.host, options.oscquery_at.port, options.web_origins, error);
+    if (started != WebServer::Started::ok) {
+      say("--oscquery: " + error);
+      return started == WebServer::Started::bad_host ? exit_usage : exit_failure;
+    }
+    discovery.advertise_oscquery(options.oscquery_name, options.oscquery_at.host, oscquery.port());
+    const std::lock_guard<std::mutex> lock(stats_mutex);
+    query_host.ws_port = oscquery.port();
+    stats.oscquery = true;
+    if (options.oscquery_at.port == 0) {
+      say("OSCQuery at http://" + Endpoint{options.oscquery_at.host, query_host.ws_port}.text() +
+          "/");
+    }
+  }
   if (options.web) {
     const WebServer::Started started =
         web.start(options.web_at.host, options.web_at.port, options.web_origins, error);
@@ -204,7 +255,11 @@ int run(const TapOptions &options) {
   const bool view = !options.quiet && !options.plain && platform::stdout_is_terminal() &&
                     platform::prepare_terminal();
   LiveView live_view(options.listen.text(), options.record_path,
-                     options.web ? "http://" + options.web_at.text() + "/" : std::string());
+                     options.web ? "http://" + options.web_at.text() + "/" : std::string(),
+                     options.oscquery
+                         ? "http://" +
+                               Endpoint{options.oscquery_at.host, query_host.ws_port}.text() + "/"
+                         : std::string());
   std::unique_ptr<QueuedOutput> console;
   const auto to_stdout = [](const std::string &text) {
     platform::write_stdout(text.data(), text.size());
@@ -213,7 +268,9 @@ int run(const TapOptions &options) {
     to_stdout(LiveView::enter);
     console = std::make_unique<QueuedOutput>(console_queue_limit, to_stdout, [&] {
       const WebCounts counts = web.counts();
+      const WebCounts query_counts = oscquery.counts();
       const std::lock_guard<std::mutex> lock(stats_mutex);
+      stats.oscquery_counts = query_counts;
       const platform::TerminalSize size = platform::terminal_size();
       take_recorder_counts();
       take_web_counts(counts);
@@ -228,6 +285,9 @@ int run(const TapOptions &options) {
   const auto follow_maps = [&] {
     if (!watcher.due(now_us())) {
       return;
+    }
+    if (discovery.follow()) {
+      outputs.follow_services(discovery);
     }
     const auto wall_ns = std::chrono::duration_cast<std::chrono::nanoseconds>(
                              std::chrono::system_clock::now().time_since_epoch())
@@ -267,6 +327,10 @@ int run(const TapOptions &options) {
 
     BridgeEvent event{};
     const DatagramKind kind = decode_datagram(buffer.data(), bytes, event);
+    for (int i = 0; kind == DatagramKind::bridge && i < event.address_count; ++i) {
+      oscquery.publish(static_cast<std::size_t>(event.first_address) + static_cast<std::size_t>(i),
+                       buffer.data() + event.message_at[i], event.message_size[i]);
+    }
     outputs.feed(kind == DatagramKind::bridge ? &event : nullptr, arrival_us);
     follow_maps();
     const std::lock_guard<std::mutex> lock(stats_mutex);
@@ -289,7 +353,9 @@ int run(const TapOptions &options) {
   }
 
   web.stop();
+  oscquery.stop();
   const WebCounts web_counts = web.counts();
+  const WebCounts query_counts = oscquery.counts();
   // What is queued is written out before the summary counts it.
   const bool recording_done = !recorder.is_open() || recorder.finish();
   const bool finished =
@@ -305,6 +371,7 @@ int run(const TapOptions &options) {
     take_destination_counts();
     take_recorder_counts();
     take_web_counts(web_counts);
+    stats.oscquery_counts = query_counts;
     if (!recording_done) {
       // What is still queued ends with the process.
       stats.record_failures = stats.datagrams - stats.recorded;

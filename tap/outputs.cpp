@@ -107,6 +107,29 @@ bool Outputs::replace_map(std::size_t map, const MapFile &file, const std::strin
   return true;
 }
 
+void Outputs::follow_services(const Discovery &discovery) {
+  for (const std::unique_ptr<Output> &output : outputs) {
+    if (!output->map || output->map->map().service.empty()) {
+      continue;
+    }
+    const MapFile &file = output->map->map();
+    const Discovery::Found found = discovery.found(file.service);
+    if (found.name == output->service) {
+      continue;
+    }
+    const Endpoint to = found.found ? found.at : file.to;
+    std::string error;
+    if (!output->socket->open(to.host, to.port, error, multicast_ttl)) {
+      tell(file.name + ": " + error);
+      continue;
+    }
+    output->service = found.name;
+    output->name = file.name + " -> " + (found.found ? found.name + " at " : "") + to.text();
+    tell(found.found ? file.name + ": sending to " + found.name + " at " + to.text()
+                     : file.name + ": no " + file.service + " now: sending to " + to.text());
+  }
+}
+
 void Outputs::forward(const unsigned char *bytes, std::uint32_t size, std::int64_t now_us) {
   for (const std::unique_ptr<Output> &output : outputs) {
     Destination *socket = output->socket.get();

@@ -8,6 +8,7 @@
 #include "maps/map_file.h"
 #include "midi/midi_output.h"
 #include "tap/bridge_messages.h"
+#include "tap/discovery.h"
 #include "tap/tap_stats.h"
 #include "udp/destination.h"
 #include "udp/endpoint.h"
@@ -45,6 +46,10 @@ public:
   bool replace_map(std::size_t map, const MapFile &file, const std::string &midi_port,
                    std::string &error);
 
+  // Maps that send to a service follow what `discovery` found for it: its
+  // instance, or the map's own port while none is there.
+  void follow_services(const Discovery &discovery);
+
   // A datagram as it came, to --forward and --messages.
   void forward(const unsigned char *bytes, std::uint32_t size, std::int64_t now_us);
   // The same datagram decoded: the bridge's event for the maps, or null
@@ -73,6 +78,7 @@ private:
     std::uint64_t midi_failed = 0;
     std::uint64_t replaced = 0;
     std::string midi_port; // the port asked for; empty: the tap's own
+    std::string service;   // the instance it sends to; empty: its fallback
   };
   // The map's MIDI output on `port`, or a port of the tap's own.
   static bool open_midi(Output &output, const MapFile &map, const std::string &port,

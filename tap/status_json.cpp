@@ -1,26 +1,11 @@
 #include "tap/status_json.h"
 
+#include "tap/json_text.h"
+
 #include <cmath>
 #include <cstdio>
 
 namespace {
-
-std::string quoted(const std::string &text) {
-  std::string out = "\"";
-  for (const char c : text) {
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += c;
-    } else if (static_cast<unsigned char>(c) < 0x20) {
-      char escape[8];
-      std::snprintf(escape, sizeof escape, "\\u%04x", static_cast<unsigned>(c));
-      out += escape;
-    } else {
-      out += c; // UTF-8 passes as it is
-    }
-  }
-  return out + "\"";
-}
 
 // JSON has no infinities: they go as strings, which the page's Number() reads.
 std::string number(double value) {
@@ -40,8 +25,8 @@ std::string field(const char *name, std::uint64_t value) {
 
 std::string status_json(const TapStats &stats, const StatusExtras &extras, std::int64_t now_us) {
   std::string json =
-      "{\"listen\":" + quoted(extras.listen) + "," + field("datagrams", stats.datagrams) + "," +
-      field("bytes", stats.bytes) + "," + field("malformed", stats.malformed) + "," +
+      "{\"listen\":" + json_string(extras.listen) + "," + field("datagrams", stats.datagrams) +
+      "," + field("bytes", stats.bytes) + "," + field("malformed", stats.malformed) + "," +
       field("foreign", stats.foreign) + "," +
       (stats.drops_known ? field("system_dropped", stats.system_dropped)
                          : std::string("\"system_dropped\":null")) +
@@ -50,26 +35,33 @@ std::string status_json(const TapStats &stats, const StatusExtras &extras, std::
       ",\"destinations\":[";
   for (std::size_t i = 0; i < stats.destinations.size(); ++i) {
     const DestinationStats &d = stats.destinations[i];
-    json += std::string(i == 0 ? "" : ",") + "{\"name\":" + quoted(d.name) + "," +
+    json += std::string(i == 0 ? "" : ",") + "{\"name\":" + json_string(d.name) + "," +
             field("forwarded", d.forwarded) + "," + field("failed", d.failed) +
             (d.map ? "," + field("not_finite", d.not_finite) : std::string()) +
             (d.midi ? std::string(",\"port_there\":") + (d.port_there ? "true" : "false")
                     : std::string()) +
             "}";
   }
-  json += "],\"recording\":" + (extras.record_path.empty() ? "null" : quoted(extras.record_path)) +
-          "," + field("recorded", stats.recorded) + "," +
-          field("record_lost", stats.record_failures) + "," +
-          field("web_clients", stats.web_clients) + "," + field("web_served", stats.web_served) +
-          "," + field("web_dropped", stats.web_dropped) + ",\"addresses\":[";
+  json +=
+      "],\"recording\":" + (extras.record_path.empty() ? "null" : json_string(extras.record_path)) +
+      "," + field("recorded", stats.recorded) + "," + field("record_lost", stats.record_failures) +
+      "," + field("web_clients", stats.web_clients) + "," + field("web_served", stats.web_served) +
+      "," + field("web_dropped", stats.web_dropped) + ",\"oscquery\":" +
+      (stats.oscquery ? "{" + field("clients", stats.oscquery_counts.clients) + "," +
+                            field("served", stats.oscquery_counts.served) + "," +
+                            field("dropped", stats.oscquery_counts.dropped) + "," +
+                            field("ignored", stats.oscquery_counts.ignored) + "}"
+                      : std::string("null")) +
+      ",\"addresses\":[";
   bool first = true;
   for (int i = 0; i < bridge_address_count; ++i) {
     const AddressStats &a = stats.addresses[i];
     if (a.messages == 0) {
       continue;
     }
-    json += std::string(first ? "" : ",") + "{\"address\":" + quoted(bridge_addresses[i].address) +
-            ",\"type\":" + quoted(std::string(1, bridge_addresses[i].type)) + "," +
+    json += std::string(first ? "" : ",") +
+            "{\"address\":" + json_string(bridge_addresses[i].address) +
+            ",\"type\":" + json_string(std::string(1, bridge_addresses[i].type)) + "," +
             field("bits", a.latest) + "," + field("messages", a.messages);
     if (a.has_range) {
       json += ",\"low\":" + number(a.low) + ",\"high\":" + number(a.high);

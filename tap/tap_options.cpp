@@ -8,6 +8,7 @@ const char *const tap_usage =
     "                    [--multicast-ttl N]\n"
     "                    [--plain | --quiet] [--record FILE [--force]]\n"
     "                    [--web [HOST:]PORT [--web-origin ORIGIN]...]\n"
+    "                    [--oscquery [HOST:]PORT [--oscquery-name NAME]]\n"
     "       ring2osc-tap --check-map FILE...\n"
     "       ring2osc-tap --list-midi\n"
     "Receives OSC over UDP (default 127.0.0.1:7040), forwards every datagram unchanged to each\n"
@@ -26,16 +27,19 @@ const char *const tap_usage =
     "http://HOST:PORT/ and relays every datagram to WebSocket clients of ws://HOST:PORT/osc\n"
     "(HOST defaults to 127.0.0.1; 0.0.0.0 lets anyone on the network watch); a relay client's\n"
     "page must come from there or from an --web-origin such as https://editor.p5js.org.\n"
+    "--oscquery serves the bridge's addresses as an OSCQuery namespace at http://HOST:PORT/\n"
+    "(PORT 0: a free one, said at start), their messages to WebSocket clients that LISTEN, and\n"
+    "advertises it through the system's DNS-SD as NAME (default ring2osc-tap).\n"
     "Ctrl+C ends it with a summary.\n";
 
 std::string parse_tap_options(const std::vector<std::string> &arguments, TapOptions &options) {
   for (std::size_t i = 0; i < arguments.size(); ++i) {
     const std::string &option = arguments[i];
-    const bool takes_value = option == "--listen" || option == "--forward" ||
-                             option == "--messages" || option == "--map" ||
-                             option == "--check-map" || option == "--midi-port" ||
-                             option == "--record" || option == "--web" ||
-                             option == "--web-origin" || option == "--multicast-ttl";
+    const bool takes_value =
+        option == "--listen" || option == "--forward" || option == "--messages" ||
+        option == "--map" || option == "--check-map" || option == "--midi-port" ||
+        option == "--record" || option == "--web" || option == "--web-origin" ||
+        option == "--multicast-ttl" || option == "--oscquery" || option == "--oscquery-name";
     if (takes_value && i + 1 == arguments.size()) {
       return option + " needs a value";
     }
@@ -69,6 +73,14 @@ std::string parse_tap_options(const std::vector<std::string> &arguments, TapOpti
     } else if (option == "--web") {
       options.web = true;
       error = parse_endpoint(option, arguments[++i], options.web_at);
+    } else if (option == "--oscquery") {
+      options.oscquery = true;
+      error = parse_endpoint(option, arguments[++i], options.oscquery_at, true);
+    } else if (option == "--oscquery-name") {
+      options.oscquery_name = arguments[++i];
+      if (options.oscquery_name.empty() || options.oscquery_name.size() > 63) {
+        error = "--oscquery-name: a name of 1 to 63 bytes";
+      }
     } else if (option == "--web-origin") {
       std::string origin;
       if (!normal_origin(arguments[i + 1], origin)) {
@@ -100,8 +112,11 @@ std::string parse_tap_options(const std::vector<std::string> &arguments, TapOpti
   if (options.plain && options.quiet) {
     return "--plain and --quiet exclude each other";
   }
-  if (!options.web_origins.empty() && !options.web) {
-    return "--web-origin only goes with --web";
+  if (!options.web_origins.empty() && !options.web && !options.oscquery) {
+    return "--web-origin only goes with --web or --oscquery";
+  }
+  if (options.oscquery_name != "ring2osc-tap" && !options.oscquery) {
+    return "--oscquery-name only goes with --oscquery";
   }
   if (options.force && options.record_path.empty()) {
     return "--force only goes with --record";

@@ -27,6 +27,9 @@ struct TapOptions {
   bool web = false;
   Endpoint web_at{"127.0.0.1", 0};
   std::vector<std::string> web_origins; // as normal_origin gives them
+  bool oscquery = false;
+  Endpoint oscquery_at{"127.0.0.1", 0};
+  std::string oscquery_name = "ring2osc-tap";
   bool force = false;
   bool help = false;
 };

@@ -6,6 +6,7 @@
 
 #include "maps/map_engine.h"
 #include "tap/bridge_messages.h"
+#include "web/web_server.h"
 
 #include <cstdint>
 #include <string>
@@ -50,7 +51,9 @@ struct TapStats {
   bool web = false;                  // --web: its relay's counts follow
   std::uint64_t web_clients = 0;
   std::uint64_t web_served = 0;
-  std::uint64_t web_dropped = 0;      // messages dropped for clients that fell behind
+  std::uint64_t web_dropped = 0; // messages dropped for clients that fell behind
+  bool oscquery = false;         // --oscquery: its clients' counts follow
+  WebCounts oscquery_counts;
   std::int64_t first_arrival_us = -1; // -1: none yet
   std::int64_t last_arrival_us = -1;
   std::vector<DestinationStats> destinations;

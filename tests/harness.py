@@ -5,7 +5,7 @@ and one line per fact checked.
 
 A test file calls main(globals()) with the bridge and the tap as its first two
 arguments; any further arguments name the parts to run (default: all)."""
-import os, shlex, signal, socket, struct, subprocess, sys, tempfile, time, traceback
+import base64, os, shlex, signal, socket, struct, subprocess, sys, tempfile, time, traceback
 
 programs = sys.argv[1:3] + ["", ""]
 BRIDGE = os.environ.get("RING2OSC_BRIDGE") or programs[0]
@@ -242,3 +242,33 @@ EVERY_KIND = [
 def script_of(rows):
     return "".join(line + "\n" for line, _ in rows)
 
+
+
+class WebSocket:
+    """A WebSocket client of the tap's on 127.0.0.1:port: the upgrade's
+    answer in `status` and `head`, then frames sent masked and read whole."""
+
+    def __init__(self, port, path="/", origin=None, host=None, behind=b""):
+        self.socket = socket.create_connection(("127.0.0.1", port), timeout=10)
+        key = base64.b64encode(os.urandom(16)).decode()
+        headers = f"GET {path} HTTP/1.1\r\nHost: {host or '127.0.0.1:%d' % port}\r\nUpgrade: websocket\r\n" \
+                  f"Connection: Upgrade\r\nSec-WebSocket-Key: {key}\r\nSec-WebSocket-Version: 13\r\n"
+        self.socket.sendall((headers + (f"Origin: {origin}\r\n" if origin else "") + "\r\n").encode() + behind)
+        self.file = self.socket.makefile("rb")
+        self.head = [self.file.readline()]
+        self.status = int(self.head[0].split()[1])
+        while self.head[-1] not in (b"\r\n", b""):
+            self.head.append(self.file.readline())
+
+    def send(self, opcode, payload):
+        mask = os.urandom(4)
+        size = struct.pack("!B", 0x80 | len(payload)) if len(payload) < 126 else struct.pack("!BH", 0xFE, len(payload))
+        self.socket.sendall(bytes([0x80 | opcode]) + size + mask + bytes(b ^ mask[i % 4] for i, b in enumerate(payload)))
+
+    def receive(self):
+        """(opcode, payload) of the next frame."""
+        first, second = self.file.read(2)
+        size = second & 0x7F
+        if size >= 126:
+            size = struct.unpack("!H" if size == 126 else "!Q", self.file.read(2 if size == 126 else 8))[0]
+        return first & 0x0F, self.file.read(size)

@@ -40,6 +40,7 @@ TEST(MapFile, EveryMistakeIsSaidWithItsLineAndNoneStopsTheOthers) {
       {"to 70000", "to: port must be a number from 1 to 65535, not \"70000\""},
       {"to 9001", "a second destination: a map has one (line 1)"},
       {"bundel", "unknown word \"bundel\" (a line is \"to\", \"midi\", \"bundle\" or a rule)"},
+      {"to service VRChat-*", "a service reads \"to service NAME-PATTERN else [HOST:]PORT\""},
       {"\xC3(", "not UTF-8 text"},
       // A word twice, or one that means nothing for the rule: both named.
       {"/a <- /r/r from 0..1 to 0..2 from 0..1 to 0..3",
@@ -63,8 +64,8 @@ TEST(MapFile, EveryMistakeIsSaidWithItsLineAndNoneStopsTheOthers) {
   }
   text += std::string(4097, '#') + "\n\x7F"
                                    "ELF\0\n"s;
-  expected.push_back("m:23: a line longer than 4096 bytes");
-  expected.push_back("m:24: a NUL byte: this is not a text file");
+  expected.push_back("m:24: a line longer than 4096 bytes");
+  expected.push_back("m:25: a NUL byte: this is not a text file");
   EXPECT_EQ(mistakes_in(text), expected);
   EXPECT_EQ(
       mistakes_in("midi\ncc 200 <- /r/r\ncc 2 <- /r/r from 0..1 to 0..9\n"

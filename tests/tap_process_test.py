@@ -2,7 +2,7 @@
 """The real ring2osc-tap in a process of its own, on port 7040: what it hands
 on, byte for byte and in order, what it prints, how it starts and ends.
 usage: tap_process_test.py BRIDGE TAP [PART...]"""
-import os, re, signal, socket, sys, threading, time
+import json, os, re, signal, socket, sys, threading, time, urllib.request
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from harness import *
@@ -223,6 +223,17 @@ def part_network():
         check(t.stop() == 0, t.output())
     if own:
         os.unlink(path)
+
+
+def part_oscquery_alone():
+    """No DNS-SD here (no daemon; under Wine no such calls): one line, and the
+    namespace is served all the same."""
+    t = tap("--quiet", "--oscquery", "0")
+    check(wait_until(lambda: "without discovery" in t.output() and "OSCQuery at" in t.output()), t.output())
+    port = int(re.search(r"OSCQuery at http://127.0.0.1:(\d+)/", t.output())[1])
+    with urllib.request.urlopen(f"http://127.0.0.1:{port}/?HOST_INFO", timeout=10) as answer:
+        check(json.loads(answer.read())["WS_PORT"] == port, "the namespace is served")
+    check(t.stop() == 0 and t.output().count("without discovery") == 1, t.output())
 
 
 def part_maps():

@@ -4,6 +4,7 @@
 #include "bridge/event_messages.h"
 #include "ring/script_format.h"
 #include "tap/datagram_decoder.h"
+#include "tap/discovery.h"
 #include "tap/event_text.h"
 #include "tap/live_view.h"
 #include "tap/outputs.h"
@@ -25,6 +26,7 @@
 #include <regex>
 #include <sstream>
 #include <thread>
+#include <tuple>
 #ifndef _WIN32
 #include <csignal>
 #include <filesystem>
@@ -104,6 +106,21 @@ TEST(Decoder, AnythingElseIsMalformedOrForeign) {
   for (const auto &[bytes, expected] : cases) {
     BridgeEvent event{};
     EXPECT_EQ(decode(bytes, event), expected) << testing::PrintToString(bytes);
+  }
+}
+
+TEST(Discovery, APatternMatchesInstanceNamesInAnyCase) {
+  const std::tuple<const char *, const char *, bool> cases[] = {
+      {"VRChat-Client-*", "VRChat-Client-A1B2C3", true},
+      {"vrchat-client-*", "VRChat-Client-A1", true},
+      {"VRChat-Client-*", "VRChat-Client-", true},
+      {"VRChat-Client-*", "VRChat-Clien", false},
+      {"*-Client-*", "VRChat-Client-A1", true},
+      {"a*b*c", "axbyc", true},
+      {"a*b*c", "axbyd", false},
+      {"Stage", "Stage Ring", false}};
+  for (const auto &[pattern, name, expected] : cases) {
+    EXPECT_EQ(Discovery::matches(pattern, name), expected) << pattern << " " << name;
   }
 }
 
@@ -238,7 +255,7 @@ TEST(StatusJson, EveryCountAsThePageReadsIt) {
       R"("system_dropped":null,"since_last_us":2500,"destinations":[{"name":"a\"b\\\u0001",)"
       R"("forwarded":3,"failed":1},{"name":"m -> MIDI p","forwarded":2,"failed":0,)"
       R"("not_finite":4,"port_there":false}],"recording":"take.txt","recorded":0,)"
-      R"("record_lost":0,"web_clients":0,"web_served":0,"web_dropped":0,"addresses":[)"
+      R"("record_lost":0,"web_clients":0,"web_served":0,"web_dropped":0,"oscquery":null,"addresses":[)"
       R"({"address":"/b/3","type":"i","bits":4294967294,"messages":1,"low":-2,"high":-2},)"
       R"({"address":"/a/x","type":"f","bits":4286578688,"messages":1,"low":"-Infinity",)"
       R"("high":"-Infinity"},{"address":"/a/y","type":"f","bits":2143289344,"messages":1},)"

@@ -56,31 +56,8 @@ def http(request, timeout=10):
 empty = lambda answer: b"\r\ncontent-length: 0\r\n" in (h := b"".join(answer.head).lower()) and b"\r\ncontent-type:" not in h
 
 
-class WebSocket:
-    def __init__(self, origin=None, host=None, behind=b""):
-        self.socket = socket.create_connection(("127.0.0.1", WEB), timeout=10)
-        key = base64.b64encode(os.urandom(16)).decode()
-        headers = f"GET /osc HTTP/1.1\r\nHost: {host or '127.0.0.1:%d' % WEB}\r\nUpgrade: websocket\r\n" \
-                  f"Connection: Upgrade\r\nSec-WebSocket-Key: {key}\r\nSec-WebSocket-Version: 13\r\n"
-        self.socket.sendall((headers + (f"Origin: {origin}\r\n" if origin else "") + "\r\n").encode() + behind)
-        self.file = self.socket.makefile("rb")
-        self.head = [self.file.readline()]
-        self.status = int(self.head[0].split()[1])
-        while self.head[-1] not in (b"\r\n", b""):
-            self.head.append(self.file.readline())
-
-    def send(self, opcode, payload):
-        mask = os.urandom(4)
-        size = struct.pack("!B", 0x80 | len(payload)) if len(payload) < 126 else struct.pack("!BH", 0xFE, len(payload))
-        self.socket.sendall(bytes([0x80 | opcode]) + size + mask + bytes(b ^ mask[i % 4] for i, b in enumerate(payload)))
-
-    def receive(self):
-        """(opcode, payload) of the next frame."""
-        first, second = self.file.read(2)
-        size = second & 0x7F
-        if size >= 126:
-            size = struct.unpack("!H" if size == 126 else "!Q", self.file.read(2 if size == 126 else 8))[0]
-        return first & 0x0F, self.file.read(size)
+def WebSocket(origin=None, host=None, behind=b""):
+    return harness.WebSocket(WEB, "/osc", origin, host, behind)
 
 
 # Script lines and what the page's table then shows: the shortest decimal

@@ -1,6 +1,7 @@
 #include "udp/endpoint.h"
 
-std::string parse_endpoint(const std::string &what, const std::string &text, Endpoint &out) {
+std::string parse_endpoint(const std::string &what, const std::string &text, Endpoint &out,
+                           bool any_port) {
   const std::size_t colon = text.rfind(':');
   const std::string port = colon == std::string::npos ? text : text.substr(colon + 1);
   std::string host = colon == std::string::npos ? "127.0.0.1" : text.substr(0, colon);
@@ -18,8 +19,10 @@ std::string parse_endpoint(const std::string &what, const std::string &text, End
     }
     value = value * 10 + (c - '0');
   }
-  if (port.empty() || value < 1 || value > 65535) {
-    return what + ": port must be a number from 1 to 65535, not \"" + port + "\"";
+  const long lowest = any_port ? 0 : 1;
+  if (port.empty() || value < lowest || value > 65535) {
+    return what + ": port must be a number from " + std::to_string(lowest) + " to 65535, not \"" +
+           port + "\"";
   }
   out = {host, static_cast<std::int32_t>(value)};
   return "";

@@ -18,4 +18,6 @@ struct Endpoint {
 // "[HOST:]PORT", the port a decimal from 1 to 65535, HOST 127.0.0.1 when
 // left out; an IPv6 HOST in brackets ("[::1]:8080"). Returns what is wrong,
 // after `what`, or an empty text.
-std::string parse_endpoint(const std::string &what, const std::string &text, Endpoint &out);
+// With `any_port`, port 0 too: a free one the system picks.
+std::string parse_endpoint(const std::string &what, const std::string &text, Endpoint &out,
+                           bool any_port = false);

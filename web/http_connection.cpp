@@ -63,8 +63,17 @@ void WebServer::Server::Connection::answer(beast::error_code error) {
     break;
   }
   const std::string_view path = request_path(facts.target);
+  if (server.site.oscquery()) {
+    const std::string_view target = facts.target;
+    const std::size_t question = target.find('?');
+    const WebReply answer = server.site.answer(
+        std::string(path),
+        question == std::string_view::npos ? "" : std::string(target.substr(question + 1)));
+    return reply(static_cast<http::status>(answer.status),
+                 answer.json.empty() ? "" : "application/json", answer.json, keep);
+  }
   if (path == "/status") {
-    return reply(http::status::ok, "application/json", server.status(), keep);
+    return reply(http::status::ok, "application/json", server.site.status(), keep);
   }
   const WebFile *file = find_web_file(path);
   if (file == nullptr) {

@@ -1,5 +1,6 @@
 #include "web/relay_client.h"
 
+#include "web/listen_commands.h"
 #include "web/websocket_frames.h"
 
 #include <algorithm>
@@ -108,8 +109,9 @@ void WebServer::Server::Relay::read_more(std::size_t kept) {
       });
 }
 
-// What the client sent: pings are answered, a close is closed, data goes
-// nowhere; a message over the limit closes with 1009.
+// What the client sent: pings are answered, a close is closed; an OSCQuery
+// client's text messages are its commands, other data goes nowhere; a
+// message over the limit closes with 1009.
 void WebServer::Server::Relay::take_frames(std::size_t size) {
   std::size_t used = 0;
   while (!finishing) {
@@ -125,17 +127,20 @@ void WebServer::Server::Relay::take_frames(std::size_t size) {
     }
     unsigned char *payload = incoming.data() + used + frame.header_size;
     used += frame.header_size + frame.payload_size;
+    for (std::size_t i = 0; i < frame.payload_size; ++i) {
+      payload[i] ^= frame.mask[i % 4];
+    }
     if (frame.opcode < ws_close) {
       message_size += frame.payload_size;
       if (message_size > max_client_message) {
         close_with(1009);
         break;
       }
+      if (server.site.oscquery()) {
+        command(frame, payload);
+      }
       message_size = frame.fin ? 0 : message_size;
       continue;
-    }
-    for (std::size_t i = 0; i < frame.payload_size; ++i) {
-      payload[i] ^= frame.mask[i % 4];
     }
     const std::lock_guard<std::mutex> lock(server.mutex);
     if (frame.opcode == ws_ping) {
@@ -151,6 +156,24 @@ void WebServer::Server::Relay::take_frames(std::size_t size) {
   }
   incoming.erase(incoming.begin(), incoming.begin() + static_cast<std::ptrdiff_t>(used));
   read_more(size - used);
+}
+
+// A whole text message of one frame; anything else an OSCQuery client says
+// is counted and let be.
+void WebServer::Server::Relay::command(const ClientFrame &frame, const unsigned char *payload) {
+  ListenCommand said;
+  const std::vector<std::string> &streams = server.site.streams;
+  const bool whole = frame.opcode == ws_text && frame.fin && message_size == frame.payload_size;
+  const bool read =
+      whole &&
+      read_listen_command({reinterpret_cast<const char *>(payload), frame.payload_size}, said);
+  const auto found = read ? std::find(streams.begin(), streams.end(), said.path) : streams.end();
+  const std::lock_guard<std::mutex> lock(server.mutex);
+  if (found == streams.end()) {
+    ++server.ignored;
+    return;
+  }
+  listening.set(static_cast<std::size_t>(found - streams.begin()), said.listen);
 }
 
 void WebServer::Server::Relay::write_next() {

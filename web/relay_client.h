@@ -8,7 +8,9 @@
 
 #include "web/relay_queue.h"
 #include "web/server_state.h"
+#include "web/websocket_frames.h"
 
+#include <bitset>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -28,6 +30,7 @@ public:
   void enqueue(const RelayMessage &message);
   // Under the server's lock.
   bool stalled(web_server::Clock::time_point now) const { return queue.stalled(now); }
+  bool listens_to(std::size_t stream) const { return listening.test(stream); }
   bool is_client() const {
     return queue.state() == RelayQueue::State::open ||
            queue.state() == RelayQueue::State::handshake;
@@ -40,6 +43,7 @@ private:
   void close_with(std::uint16_t code);
   void read_more(std::size_t kept);
   void take_frames(std::size_t size);
+  void command(const ClientFrame &frame, const unsigned char *payload);
   void write_next();
   void written(web_server::beast::error_code error);
 
@@ -59,5 +63,6 @@ private:
   std::vector<unsigned char> headers;
   // Under the server's lock.
   RelayQueue queue;
-  bool posted = false; // a write_next() is on its way
+  bool posted = false;                           // a write_next() is on its way
+  std::bitset<WebServer::max_streams> listening; // OSCQuery: the streams asked for
 };

@@ -61,14 +61,14 @@ struct WebServer::Server {
   class Relay;
   class Connection;
 
-  explicit Server(std::function<std::string()> status) : status(std::move(status)) {}
+  explicit Server(WebSite site) : site(std::move(site)) {}
 
   void accept_next();
   void check_stalls();
   void join(std::shared_ptr<Relay> relay);
   void forget(const Relay *relay);
 
-  std::function<std::string()> status;
+  WebSite site;
   web_server::net::io_context context{1};
   tcp::acceptor acceptor{context};
   web_server::net::steady_timer stall_timer{context};
@@ -83,4 +83,5 @@ struct WebServer::Server {
   std::atomic<std::size_t> relay_count{0};    // relays.size(), for publish() to skip the lock
   std::uint64_t served = 0;
   std::uint64_t dropped = 0;
+  std::uint64_t ignored = 0;
 };

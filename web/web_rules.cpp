@@ -58,8 +58,8 @@ bool is_bracketed_ipv6(std::string_view text) {
 
 } // namespace
 
-WebRules::WebRules(int port, std::vector<std::string> origins)
-    : port(port), origins(std::move(origins)) {}
+WebRules::WebRules(int port, std::vector<std::string> origins, bool upgrade_anywhere)
+    : port(port), origins(std::move(origins)), upgrade_anywhere(upgrade_anywhere) {}
 
 WebAnswer WebRules::judge(const WebRequest &request) const {
   if (!host_allowed(request.host)) {
@@ -68,7 +68,7 @@ WebAnswer WebRules::judge(const WebRequest &request) const {
   if (request.method != "GET") {
     return WebAnswer::method_not_allowed;
   }
-  if (request_path(request.target) != "/osc") {
+  if (upgrade_anywhere ? !request.upgrade : request_path(request.target) != "/osc") {
     return WebAnswer::file;
   }
   if (!request.upgrade) {

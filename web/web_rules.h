@@ -28,8 +28,9 @@ struct WebRequest {
 
 class WebRules {
 public:
-  // `origins` as normal_origin gives them.
-  WebRules(int port, std::vector<std::string> origins);
+  // `origins` as normal_origin gives them; `upgrade_anywhere`: a WebSocket
+  // on any path (OSCQuery's), not only the relay's "/osc".
+  WebRules(int port, std::vector<std::string> origins, bool upgrade_anywhere = false);
 
   WebAnswer judge(const WebRequest &request) const;
 
@@ -39,6 +40,7 @@ private:
 
   int port;
   std::vector<std::string> origins;
+  bool upgrade_anywhere;
 };
 
 // The target's path, its query left out.

@@ -78,8 +78,7 @@ void WebServer::Server::forget(const Relay *relay) {
   relay_count = relays.size();
 }
 
-WebServer::WebServer(std::function<std::string()> status)
-    : server(std::make_unique<Server>(std::move(status))) {}
+WebServer::WebServer(WebSite site) : server(std::make_unique<Server>(std::move(site))) {}
 
 WebServer::~WebServer() {
   stop();
@@ -124,7 +123,8 @@ WebServer::Started WebServer::start(const std::string &host, int port,
                                                   : where + ": " + failure.message();
     return Started::failed;
   }
-  server->rules.emplace(port, origins);
+  // The port the system chose for port 0 is the one a Host names.
+  server->rules.emplace(acceptor.local_endpoint().port(), origins, server->site.oscquery());
   server->accept_next();
   server->check_stalls();
   server->thread = platform::start_thread([this] { server->context.run(); });
@@ -143,12 +143,33 @@ void WebServer::publish(const unsigned char *bytes, std::size_t size) {
   }
 }
 
+void WebServer::publish(std::size_t stream, const unsigned char *bytes, std::size_t size) {
+  if (server->relay_count == 0) {
+    return;
+  }
+  RelayMessage message;
+  const std::lock_guard<std::mutex> lock(server->mutex);
+  for (const std::shared_ptr<Server::Relay> &relay : server->relays) {
+    if (relay->listens_to(stream)) {
+      if (!message) {
+        message = std::make_shared<const std::vector<unsigned char>>(bytes, bytes + size);
+      }
+      relay->enqueue(message);
+    }
+  }
+}
+
+int WebServer::port() const {
+  beast::error_code ignored;
+  return server->acceptor.local_endpoint(ignored).port();
+}
+
 WebCounts WebServer::counts() const {
   const std::lock_guard<std::mutex> lock(server->mutex);
   const auto clients =
       std::count_if(server->relays.begin(), server->relays.end(),
                     [](const std::shared_ptr<Server::Relay> &relay) { return relay->is_client(); });
-  return {static_cast<std::uint64_t>(clients), server->served, server->dropped};
+  return {static_cast<std::uint64_t>(clients), server->served, server->dropped, server->ignored};
 }
 
 void WebServer::stop() {

@@ -63,6 +63,9 @@ function showStatus(status, previous) {
   set("recording", status.recording === null ? "off"
     : `${status.recording}: ${number(status.recorded)} lines, ${number(status.record_lost)} lost`);
   set("web", `${status.web_clients} relay clients, ${number(status.web_dropped)} messages dropped for slow ones`);
+  const query = status.oscquery;
+  set("oscquery", query === null ? "off"
+    : `${query.clients} clients, ${number(query.dropped)} messages dropped, ${number(query.ignored)} said no command`);
 }
 
 export async function pollStatus() {
