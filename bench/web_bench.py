@@ -60,6 +60,30 @@ def relay_client(received, ready):
         received.value += len(chunk)
 
 
+QUERY = 7047  # the OSCQuery server's port
+
+
+def oscquery_client(received, ready):
+    """An OSCQuery client in a process of its own that LISTENs to the three
+    accelerations and counts what it reads (each message a frame of 18 bytes)."""
+    s = socket.create_connection(("127.0.0.1", QUERY))
+    s.sendall(b"GET / HTTP/1.1\r\nHost: 127.0.0.1:%d\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+              b"Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n\r\n" % QUERY)
+    answer = b""
+    while b"\r\n\r\n" not in answer:
+        answer += s.recv(1024)
+    for axis in "xyz":
+        command = b'{"COMMAND":"LISTEN","DATA":"/a/%s"}' % axis.encode()
+        s.sendall(bytes([0x81, 0x80 | len(command)]) + bytes(4) + command)  # masked with zeros
+    received.value = len(answer.split(b"\r\n\r\n", 1)[1])
+    ready.set()
+    while True:
+        chunk = s.recv(1 << 20)
+        if not chunk:
+            return
+        received.value += len(chunk)
+
+
 def udp_counter(port, received, ready):
     s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
     s.setsockopt(socket.SOL_SOCKET, getattr(socket, "SO_RCVBUFFORCE", 33), 1 << 24)
@@ -112,6 +136,23 @@ def cpu_per_datagram(count):
         for p, _ in relays + [(counter, None)]:
             p.kill()
             p.join()  # the next round's counter binds the same port
+    counter, received = start(udp_counter, 7041)
+    process = tap("--quiet", "--forward", "7041", "--oscquery", str(QUERY))
+    listeners = [start(oscquery_client) for _ in range(4)]
+    time.sleep(0.3)
+    before = cpu_seconds(process.pid)
+    send(count, 10000)
+    settle([received], count)
+    settle([r[1] for r in listeners], count * 3 * 18)
+    used = (cpu_seconds(process.pid) - before) * 1e6 / count
+    got = [r[1].value // 18 for r in listeners]
+    print(f"   4 OSCQuery clients listening to /a/x, /a/y, /a/z: {used:6.2f} us  forwarded {received.value} of "
+          f"{count}; they received {min(got)} to {max(got)} of {3 * count} messages")
+    for p, _ in listeners + [(counter, None)]:
+        p.kill()
+        p.join()
+    process.send_signal(signal.SIGINT)
+    process.wait(10)
 
 
 def loss(seconds, browser):
