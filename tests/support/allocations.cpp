@@ -17,9 +17,18 @@ long allocations_on_this_thread() { return count; }
 std::uint64_t heap_calls_so_far() { return heap_calls.load(std::memory_order_relaxed); }
 void fail_next_allocation() { fail_next = true; }
 
-#ifdef __GLIBC__
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+#define RING2OSC_SANITIZED 1
+#endif
+#endif
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define RING2OSC_SANITIZED 1
+#endif
+
 // liblo and the resolver call malloc, operator new calls it too: glibc's own
-// entry points do the work.
+// entry points do the work. The sanitizers have their malloc of their own.
+#if defined(__GLIBC__) && !defined(RING2OSC_SANITIZED)
 extern "C" {
 void *__libc_malloc(std::size_t size);
 void *__libc_calloc(std::size_t count, std::size_t size);

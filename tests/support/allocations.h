@@ -8,6 +8,6 @@
 #include <cstdint>
 
 long allocations_on_this_thread();
-// 0 where the C library's calls cannot be counted.
+// 0 where the C library's calls cannot be counted (and under the sanitizers).
 std::uint64_t heap_calls_so_far();
 void fail_next_allocation();
