@@ -3,6 +3,7 @@
 #include "platform/console.h"
 #include "web/http_get.h"
 
+#include <algorithm>
 #include <cctype>
 
 namespace {
@@ -85,7 +86,16 @@ void Discovery::advertise_oscquery(const std::string &name, const std::string &h
 }
 
 void Discovery::look_for(const std::string &pattern) {
+  if (std::find(patterns.begin(), patterns.end(), pattern) != patterns.end()) {
+    return;
+  }
   patterns.push_back(pattern);
+  // A map read again may look for instances already seen.
+  for (const auto &[name, at] : oscjson) {
+    if (matches(pattern, name) && host_info.count(name) == 0) {
+      ask_host_info(name, at.host, at.port);
+    }
+  }
   std::string error;
   if (browsing || !started()) {
     return;

@@ -286,16 +286,20 @@ int run(const TapOptions &options) {
     if (!watcher.due(now_us())) {
       return;
     }
-    if (discovery.follow()) {
-      outputs.follow_services(discovery);
-    }
+    bool follow = discovery.follow();
     const auto wall_ns = std::chrono::duration_cast<std::chrono::nanoseconds>(
                              std::chrono::system_clock::now().time_since_epoch())
                              .count();
     for (const MapWatcher::Replacement &r : watcher.look(now_us(), wall_ns)) {
       if (!outputs.replace_map(r.map, r.file, options.midi_port, error)) {
         say(error + "; the map read before goes on");
+      } else if (!r.file.service.empty()) {
+        discovery.look_for(r.file.service);
+        follow = true;
       }
+    }
+    if (follow) {
+      outputs.follow_services(discovery);
     }
     const std::lock_guard<std::mutex> lock(stats_mutex);
     stats.map_mistakes = watcher.mistakes();

@@ -90,17 +90,26 @@ bool Outputs::replace_map(std::size_t map, const MapFile &file, const std::strin
     if (port != output.midi_port && !open_midi(output, file, port, error)) {
       return false;
     }
-  } else if (file.to.host != output.map->map().to.host ||
-             file.to.port != output.map->map().to.port) {
-    error.clear();
-    auto socket = std::make_unique<Destination>();
-    if (!socket->open(file.to.host, file.to.port, error, multicast_ttl) ||
-        loops(socket->address())) {
-      error = file.name + ": " + (error.empty() ? file.to.text() + " would loop" : error);
-      return false;
+  } else {
+    // The socket moves when the map's own port changed while it is in use,
+    // or when the map no longer looks for the service it found (the next
+    // follow_services() points it at what the new pattern finds).
+    const MapFile &before = output.map->map();
+    const bool to_changed = file.to.host != before.to.host || file.to.port != before.to.port;
+    const bool leaves_service = !output.service.empty() && file.service != before.service;
+    if ((to_changed && output.service.empty()) || leaves_service) {
+      error.clear();
+      auto socket = std::make_unique<Destination>();
+      if (!socket->open(file.to.host, file.to.port, error, multicast_ttl) ||
+          loops(socket->address())) {
+        error = file.name + ": " + (error.empty() ? file.to.text() + " would loop" : error);
+        return false;
+      }
+      output.socket = std::move(socket);
+      output.name = file.name + " -> " + file.to.text();
+      output.service.clear();
+      output.service_at = {"", 0};
     }
-    output.socket = std::move(socket);
-    output.name = file.name + " -> " + file.to.text();
   }
   output.map = std::make_unique<MapEngine>(file);
   ++output.replaced;
@@ -114,7 +123,9 @@ void Outputs::follow_services(const Discovery &discovery) {
     }
     const MapFile &file = output->map->map();
     const Discovery::Found found = discovery.found(file.service);
-    if (found.name == output->service) {
+    // The same instance may come back on another port (VRChat started again).
+    if (found.name == output->service && found.at.host == output->service_at.host &&
+        found.at.port == output->service_at.port) {
       continue;
     }
     const Endpoint to = found.found ? found.at : file.to;
@@ -124,6 +135,7 @@ void Outputs::follow_services(const Discovery &discovery) {
       continue;
     }
     output->service = found.name;
+    output->service_at = found.at;
     output->name = file.name + " -> " + (found.found ? found.name + " at " : "") + to.text();
     tell(found.found ? file.name + ": sending to " + found.name + " at " + to.text()
                      : file.name + ": no " + file.service + " now: sending to " + to.text());

@@ -27,9 +27,10 @@ public:
   using Tell = std::function<void(const std::string &)>;
   Outputs(Loops loops, Tell tell) : loops(std::move(loops)), tell(std::move(tell)) {}
   Outputs(const Outputs &) = delete;
+  Outputs &operator=(const Outputs &) = delete;
+
   // Hops for multicast destinations added from now on (1: this network only).
   void set_multicast_ttl(int ttl) { multicast_ttl = ttl; }
-  Outputs &operator=(const Outputs &) = delete;
 
   // Each false with the reason in `error`; `usage` says whether the reason
   // is the command line's (a host, a loop) rather than the system's.
@@ -47,7 +48,8 @@ public:
                    std::string &error);
 
   // Maps that send to a service follow what `discovery` found for it: its
-  // instance, or the map's own port while none is there.
+  // instance, or the map's own port while none is there. Called when
+  // discovery saw a change, and after a map was replaced.
   void follow_services(const Discovery &discovery);
 
   // A datagram as it came, to --forward and --messages.
@@ -79,6 +81,7 @@ private:
     std::uint64_t replaced = 0;
     std::string midi_port; // the port asked for; empty: the tap's own
     std::string service;   // the instance it sends to; empty: its fallback
+    Endpoint service_at{"", 0};
   };
   // The map's MIDI output on `port`, or a port of the tap's own.
   static bool open_midi(Output &output, const MapFile &map, const std::string &port,

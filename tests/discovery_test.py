@@ -183,6 +183,14 @@ def part_vrchat():
     check(wait_until(lambda: f"at 127.0.0.1:{third.port}" in t.output(), 15), "found through ?HOST_INFO")
     send(3)
     check(third.receive() is not None, "and sent to")
+    # Edited to look for another service, then back: its fallback, then the instance found.
+    for pattern, to, said in (("Other-*", fallback, "read again"), ("VRChat-Client-*", third, f"at 127.0.0.1:{third.port}")):
+        before = t.output().count(said)
+        with open(path, "w") as f:
+            f.write(f"to service {pattern} else {fallback.port}\n/avatar/parameters/RingGesture <- /gest\n")
+        check(wait_until(lambda: t.output().count(said) > before, 15), f"{pattern}: {t.output()}")
+        send(4)
+        check(to.receive() is not None, f"edited to {pattern}: sent to port {to.port}")
     zc.unregister_service(info)
     server.shutdown()
     t.stop()
