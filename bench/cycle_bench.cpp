@@ -1,8 +1,8 @@
 // The handler's whole per-event cycle against the bare socket calls it makes,
 // and against one send on a socket that stays connected (the physical limit
 // for a datagram of that size).
-#include "tests/support/allocations.h"
 #include "bridge/ring_event_handler.h"
+#include "tests/support/allocations.h"
 #include "tests/support/udp_receiver.h"
 
 #include <benchmark/benchmark.h>

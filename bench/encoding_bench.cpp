@@ -1,7 +1,7 @@
 // Building the bridge's two packet shapes: ours against liblo and oscpack.
 // Every encoder must produce the same bytes before any of them is timed.
-#include "tests/support/allocations.h"
 #include "osc/osc_packet.h"
+#include "tests/support/allocations.h"
 
 #include <benchmark/benchmark.h>
 #include <lo/lo.h>

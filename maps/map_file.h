@@ -57,12 +57,12 @@ struct MapFile {
   static constexpr std::size_t max_rules = 256;
   static constexpr std::size_t max_sources = 32;
 
-  std::string name; // the path, as mistakes name it
+  std::string name;            // the path, as mistakes name it
   Endpoint to{"127.0.0.1", 0}; // with a service, where messages go until it is found
-  std::string service;          // "to service PATTERN else ...": instances' names to look for
-  bool midi = false;     // `midi [PORT]` in place of `to`
-  std::string midi_port; // a part of the port's name; empty: --midi-port or the tap's own
-  bool bundled = false;  // one bundle per incoming datagram, not a datagram per message
+  std::string service;         // "to service PATTERN else ...": instances' names to look for
+  bool midi = false;           // `midi [PORT]` in place of `to`
+  std::string midi_port;       // a part of the port's name; empty: --midi-port or the tap's own
+  bool bundled = false;        // one bundle per incoming datagram, not a datagram per message
   std::vector<MapRule> rules;
 };
 
