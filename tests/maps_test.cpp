@@ -41,6 +41,8 @@ TEST(MapFile, EveryMistakeIsSaidWithItsLineAndNoneStopsTheOthers) {
       {"to 9001", "a second destination: a map has one (line 1)"},
       {"bundel", "unknown word \"bundel\" (a line is \"to\", \"midi\", \"bundle\" or a rule)"},
       {"to service VRChat-*", "a service reads \"to service NAME-PATTERN else [HOST:]PORT\""},
+      {"to service V-* else 70000",
+       "to service V-* else: port must be a number from 1 to 65535, not \"70000\""},
       {"\xC3(", "not UTF-8 text"},
       // A word twice, or one that means nothing for the rule: both named.
       {"/a <- /r/r from 0..1 to 0..2 from 0..1 to 0..3",
@@ -55,6 +57,7 @@ TEST(MapFile, EveryMistakeIsSaidWithItsLineAndNoneStopsTheOthers) {
       {"/a <- /r/r deadzone inf", "\"inf\" is not finite"},
       {"/a <- /r/r bool above nan", "\"nan\" is not a number (NaN)"},
       {"/a <- /r/r zero on /b/x", "zero on /b/x: not one of the bridge's addresses"},
+      {"/a <- /r/r deadzone 5 around", "\"around\" needs a number"},
   };
   std::string text = "to 9000\n";
   std::vector<std::string> expected;
@@ -64,8 +67,8 @@ TEST(MapFile, EveryMistakeIsSaidWithItsLineAndNoneStopsTheOthers) {
   }
   text += std::string(4097, '#') + "\n\x7F"
                                    "ELF\0\n"s;
-  expected.push_back("m:24: a line longer than 4096 bytes");
-  expected.push_back("m:25: a NUL byte: this is not a text file");
+  expected.push_back("m:26: a line longer than 4096 bytes");
+  expected.push_back("m:27: a NUL byte: this is not a text file");
   EXPECT_EQ(mistakes_in(text), expected);
   EXPECT_EQ(
       mistakes_in("midi\ncc 200 <- /r/r\ncc 2 <- /r/r from 0..1 to 0..9\n"
@@ -106,7 +109,7 @@ TEST(MapFile, ReadsEveryWordAsTheCheckShowsItWithAByteOrderMarkAndCrLf) {
   std::vector<std::string> mistakes;
   ASSERT_TRUE(parse_map_text(
       "m",
-      "\xEF\xBB\xBF# a comment\r\nto [::1]:9000 # where\r\nbundle\r\n"
+      "\xEF\xBB\xBF# a comment, caf\xC3\xA9\r\nto [::1]:9000 # where\r\nbundle\r\n"
       "/x <- /j/x deadzone 5 around 1 from -100..100 to 1..-1 clamp /j/t bool above 0.5 "
       "changes\r\n/y <- /r/r smooth 50ms i clamp -3..3 /b/0 bool at most 2.5/s\r\n"
       "/z <- /r/y zero on /b/1 from 1..1.0000001 to 0..1e-7\r\n",
@@ -119,6 +122,15 @@ TEST(MapFile, ReadsEveryWordAsTheCheckShowsItWithAByteOrderMarkAndCrLf) {
             "bool: T when not 0, else F; at most 2.5/s, the last value always sent\n"
             "line 6: /z <- /r/y, less its value at each press of /b/1, from 1..1.0000001 to "
             "0..1e-07, float (f)\n");
+}
+
+TEST(MapFile, AMidiPortNamedInSeveralWordsAndA14BitControlsPair) {
+  MapFile map;
+  std::vector<std::string> mistakes;
+  ASSERT_TRUE(parse_map_text("m", "midi loopMIDI  Port 1\ncc14 1 <- /j/x\n", map, mistakes));
+  EXPECT_EQ(map.midi_port, "loopMIDI Port 1");
+  EXPECT_NE(describe_map(map).find("14-bit control 1/33 on channel 1"), std::string::npos)
+      << describe_map(map);
 }
 
 // A message as "ADDRESS,TAGS VALUE ..." (numbers as %g), a bundle as its
@@ -228,8 +240,9 @@ TEST(MapEngine, EachWordDoesWhatItSays) {
       {"/o <- /a/x smooth 100ms",
        {{"/a/x", 0, 0}, {"/a/x", 0, 100}, {"/a/x", 1, 200}, {"/a/x", 1, 201}, {"/a/x", 1, 300}},
        "/o,f 0 | /o,f 0 | /o,f 0 | /o,f 0.00995017 | /o,f 0.632121 | /o,f 1"},
+      // Between datagrams it glides on, and once settled it sends no more.
       {"/o <- /a/x smooth 100ms from 0..1 to 100..200",
-       {{"/a/x", 0, 0}, {"/a/x", 1, 100}, {nullptr, 0, 200}},
+       {{"/a/x", 0, 0}, {"/a/x", 1, 100}, {nullptr, 0, 200}, {nullptr, 0, 5000}},
        "/o,f 100 | /o,f 100 | /o,f 163.212 | /o,f 200"},
       // The first value at once, the latest of those held at its turn.
       {"/o <- /g/x at most 10/s",
