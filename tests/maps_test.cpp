@@ -32,6 +32,7 @@ TEST(MapFile, EveryMistakeIsSaidWithItsLineAndNoneStopsTheOthers) {
                      "/g/z)"},
       {"/a <- /r/r from 5..5 to 0..1", "the range 5..5 has equal ends"},
       {"/a/ <- /r/r", "\"/a/\" is not an OSC address (\"/\" and parts without spaces or #*,?[]{})"},
+      {"//a <- /r/r", "\"//a\" is not an OSC address (\"/\" and parts without spaces or #*,?[]{})"},
       {"/a b <- /r/r", "a rule reads ADDRESS <- SOURCE ..."},
       {"/a <- /r/r sometimes", "unknown word \"sometimes\""},
       {"/a <- /r/r clamp", "clamp needs a range (clamp 0..255) or a scale before it"},
@@ -67,8 +68,8 @@ TEST(MapFile, EveryMistakeIsSaidWithItsLineAndNoneStopsTheOthers) {
   }
   text += std::string(4097, '#') + "\n\x7F"
                                    "ELF\0\n"s;
-  expected.push_back("m:26: a line longer than 4096 bytes");
-  expected.push_back("m:27: a NUL byte: this is not a text file");
+  expected.push_back("m:27: a line longer than 4096 bytes");
+  expected.push_back("m:28: a NUL byte: this is not a text file");
   EXPECT_EQ(mistakes_in(text), expected);
   EXPECT_EQ(
       mistakes_in("midi\ncc 200 <- /r/r\ncc 2 <- /r/r from 0..1 to 0..9\n"
