@@ -67,29 +67,42 @@ bool MidiOutput::open_own(const std::string &own_name, std::string &error) {
 }
 
 bool MidiOutput::send(const Message &message) {
-  if (!there || !port.send(message.bytes, message.size)) {
+  if (!there) {
     return false;
   }
-  if (turns_note_on(message)) {
+  const bool on = turns_note_on(message);
+  const bool off = turns_note_off(message);
+  if ((on || off) && stale.test(note_slot(message))) {
+    stale.reset(note_slot(message));
+    if (on) {
+      send_note_off(note_slot(message));
+    }
+  }
+  if (!port.send(message.bytes, message.size)) {
+    return false;
+  }
+  if (on) {
     sounding.set(note_slot(message));
-  } else if (turns_note_off(message)) {
+  } else if (off) {
     sounding.reset(note_slot(message));
   }
   return true;
 }
 
+void MidiOutput::send_note_off(std::size_t slot) {
+  const Message off = note_off(static_cast<int>(slot / 128) + 1, static_cast<int>(slot % 128));
+  port.send(off.bytes, off.size);
+}
+
 void MidiOutput::release_notes() {
-  for (std::size_t slot = 0; slot < sounding.size(); ++slot) {
-    if (sounding.test(slot)) {
-      const auto channel = static_cast<int>(slot / 128) + 1;
-      const auto note = static_cast<int>(slot % 128);
-      if (there) {
-        const Message off = note_off(channel, note);
-        port.send(off.bytes, off.size);
-      }
+  const auto left = sounding | stale;
+  for (std::size_t slot = 0; there && slot < left.size(); ++slot) {
+    if (left.test(slot)) {
+      send_note_off(slot);
     }
   }
   sounding.reset();
+  stale.reset();
 }
 
 // The system's MIDI started again (for a port of our own, the port made
@@ -112,6 +125,14 @@ MidiOutput::Change MidiOutput::check(std::int64_t now_us) {
     return Change::none;
   }
   last_check_us = now_us;
+  if (there && stale.any() && now_us >= release_at_us) {
+    for (std::size_t slot = 0; slot < stale.size(); ++slot) {
+      if (stale.test(slot)) {
+        send_note_off(slot);
+      }
+    }
+    stale.reset();
+  }
   if (there) {
     const bool gone = port.lost() || !port.is_open() || (!own && [&] {
                         const std::vector<std::string> names = outputs();
@@ -127,7 +148,9 @@ MidiOutput::Change MidiOutput::check(std::int64_t now_us) {
     return Change::none;
   }
   there = true;
-  release_notes();
+  stale |= sounding;
+  sounding.reset();
+  release_at_us = now_us + settle_us;
   return Change::back;
 }
 

@@ -38,20 +38,24 @@ public:
   bool send(const Message &message);
   // A note off for every note this output turned on and did not turn off.
   void release_notes();
-  std::size_t notes_on() const { return sounding.count(); }
 
   // Looks, at most four times a second, whether the port went away or came
-  // back, and opens it again when it came back: the notes it had on are
-  // then turned off, as the receiver may still hold them.
+  // back, and opens it again when it came back. The notes it had on are
+  // then turned off, as the receiver may still hold them, a second
+  // later: what is sent to a port just opened (a JACK server just started,
+  // its connections not yet made) can be lost. A note turned on again
+  // before then is turned off first.
   enum class Change { none, gone, back };
   Change check(std::int64_t now_us);
   static constexpr std::int64_t check_every_us = 250000;
+  static constexpr std::int64_t settle_us = 1000000;
 
   bool port_there() const { return there; }
   const std::string &port_name() const { return name; }
 
 private:
   bool reopen();
+  void send_note_off(std::size_t slot);
   static std::size_t note_slot(const Message &m) {
     return static_cast<std::size_t>(m.bytes[0] & 0x0FU) * 128 + (m.bytes[1] & 0x7FU);
   }
@@ -62,6 +66,8 @@ private:
   bool there = false;
   std::int64_t last_check_us = 0;
   std::bitset<std::size_t{16} * 128> sounding; // per channel and note: turned on, not yet off
+  std::bitset<std::size_t{16} * 128> stale;    // on when the port went: to turn off once back
+  std::int64_t release_at_us = 0;
 };
 
 // "name one, name two" or "none", for messages.
