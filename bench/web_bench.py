@@ -38,10 +38,13 @@ def stop(process):
     return summary[summary.rfind("web: "):].strip()
 
 
-def open_relay():
-    s = socket.create_connection(("127.0.0.1", WEB))
-    s.sendall(b"GET /osc HTTP/1.1\r\nHost: 127.0.0.1:%d\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
-              b"Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n\r\n" % WEB)
+def open_relay(port=None, path=b"/osc"):
+    """A WebSocket upgraded on `port` (the monitor's by default), and how
+    many bytes came after the handshake's answer."""
+    port = WEB if port is None else port
+    s = socket.create_connection(("127.0.0.1", port))
+    s.sendall(b"GET %s HTTP/1.1\r\nHost: 127.0.0.1:%d\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+              b"Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n\r\n" % (path, port))
     answer = b""
     while b"\r\n\r\n" not in answer:
         answer += s.recv(1024)
@@ -66,16 +69,11 @@ QUERY = 7047  # the OSCQuery server's port
 def oscquery_client(received, ready):
     """An OSCQuery client in a process of its own that LISTENs to the three
     accelerations and counts what it reads (each message a frame of 18 bytes)."""
-    s = socket.create_connection(("127.0.0.1", QUERY))
-    s.sendall(b"GET / HTTP/1.1\r\nHost: 127.0.0.1:%d\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
-              b"Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n\r\n" % QUERY)
-    answer = b""
-    while b"\r\n\r\n" not in answer:
-        answer += s.recv(1024)
+    s, extra = open_relay(QUERY, b"/")
     for axis in "xyz":
         command = b'{"COMMAND":"LISTEN","DATA":"/a/%s"}' % axis.encode()
         s.sendall(bytes([0x81, 0x80 | len(command)]) + bytes(4) + command)  # masked with zeros
-    received.value = len(answer.split(b"\r\n\r\n", 1)[1])
+    received.value = extra
     ready.set()
     while True:
         chunk = s.recv(1 << 20)

@@ -94,13 +94,16 @@ void MidiOutput::send_note_off(std::size_t slot) {
   port.send(off.bytes, off.size);
 }
 
-void MidiOutput::release_notes() {
-  const auto left = sounding | stale;
-  for (std::size_t slot = 0; there && slot < left.size(); ++slot) {
-    if (left.test(slot)) {
+void MidiOutput::turn_off(const Notes &notes) {
+  for (std::size_t slot = 0; there && slot < notes.size(); ++slot) {
+    if (notes.test(slot)) {
       send_note_off(slot);
     }
   }
+}
+
+void MidiOutput::release_notes() {
+  turn_off(sounding | stale);
   sounding.reset();
   stale.reset();
 }
@@ -126,11 +129,7 @@ MidiOutput::Change MidiOutput::check(std::int64_t now_us) {
   }
   last_check_us = now_us;
   if (there && stale.any() && now_us >= release_at_us) {
-    for (std::size_t slot = 0; slot < stale.size(); ++slot) {
-      if (stale.test(slot)) {
-        send_note_off(slot);
-      }
-    }
+    turn_off(stale);
     stale.reset();
   }
   if (there) {

@@ -54,8 +54,11 @@ public:
   const std::string &port_name() const { return name; }
 
 private:
+  using Notes = std::bitset<std::size_t{16} * 128>; // per channel and note
+
   bool reopen();
   void send_note_off(std::size_t slot);
+  void turn_off(const Notes &notes);
   static std::size_t note_slot(const Message &m) {
     return static_cast<std::size_t>(m.bytes[0] & 0x0FU) * 128 + (m.bytes[1] & 0x7FU);
   }
@@ -65,8 +68,8 @@ private:
   bool own = false;
   bool there = false;
   std::int64_t last_check_us = 0;
-  std::bitset<std::size_t{16} * 128> sounding; // per channel and note: turned on, not yet off
-  std::bitset<std::size_t{16} * 128> stale;    // on when the port went: to turn off once back
+  Notes sounding; // turned on, not yet off
+  Notes stale;    // on when the port went: to turn off once back
   std::int64_t release_at_us = 0;
 };
 
