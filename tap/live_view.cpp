@@ -161,12 +161,14 @@ std::string LiveView::frame(const TapStats &stats, std::int64_t now_us, int colu
     losses += "  page " + web_page + " web clients " + std::to_string(stats.web_clients) + ", " +
               std::to_string(stats.web_dropped) + " messages dropped for slow ones";
   }
-  if (stats.oscquery) {
-    losses += "  oscquery " + oscquery + " clients " +
-              std::to_string(stats.oscquery_counts.clients) + ", " +
-              std::to_string(stats.oscquery_counts.dropped) + " dropped";
-  }
   lines.push_back(fitted(losses, columns));
+  // A line of its own: beside the page's it would be cut at 132 columns.
+  if (stats.oscquery) {
+    lines.push_back(fitted("oscquery " + oscquery + " clients " +
+                               std::to_string(stats.oscquery_counts.clients) + ", " +
+                               std::to_string(stats.oscquery_counts.dropped) + " dropped",
+                           columns));
+  }
   lines.emplace_back();
   lines.push_back(fitted(padded("addr", 7) + padded("latest", value_width + 1) + "   msg/s " +
                              padded("min", value_width + 1) + padded("max", value_width + 1) +
